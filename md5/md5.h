@@ -1,0 +1,25 @@
+#ifndef TARNWICK_MD5_MD5_H_
+#define TARNWICK_MD5_MD5_H_
+
+#include <cstdint>
+
+// MD5 message digest as RFC 1321 defines it, under its reference interface.
+struct MD5_CTX {
+  std::uint32_t state[4];    // chaining values A, B, C, D
+  std::uint32_t count[2];    // message length in bits mod 2^64, low word first
+  std::uint8_t buffer[64];   // absorbed bytes not yet transformed
+};
+
+void MD5Init(MD5_CTX* context);
+void MD5Update(MD5_CTX* context, const std::uint8_t* input,
+               std::uint32_t inputLen);
+// Writes the 16-byte digest, then clears the whole context.
+void MD5Final(std::uint8_t digest[16], MD5_CTX* context);
+// Folds one 64-byte block, at any alignment, into `state`.
+void MD5Transform(std::uint32_t state[4], const std::uint8_t block[64]);
+
+// The cipher key of a password: the MD5 digest of its bytes up to, not
+// including, the terminating NUL.
+void HashPassword(const char* password, std::uint8_t key[16]);
+
+#endif  // TARNWICK_MD5_MD5_H_
