@@ -1,0 +1,70 @@
+#ifndef TARNWICK_TOOL_FILE_IO_H_
+#define TARNWICK_TOOL_FILE_IO_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace tarnwick {
+
+// The tool's only contact with the file system. The commands see these
+// interfaces alone, so tests can put faults (short reads, read and write
+// errors, a failing publish) behind them.
+
+// An input file, opened for reading with no other opener sharing it.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+
+  // The file's size in bytes, or nothing when it cannot be obtained.
+  virtual std::optional<std::uint64_t> Size() = 0;
+
+  // Reads up to `size` bytes into `buffer`, fewer only at the end of the
+  // file; 0 means the end. Nothing on a read error.
+  virtual std::optional<std::size_t> Read(std::uint8_t* buffer,
+                                          std::size_t size) = 0;
+};
+
+enum class PublishResult {
+  kPublished,  // the output now exists under its name, complete
+  kNameTaken,  // something already exists under the name; it is untouched
+  kFailed,     // any other failure; nothing exists under the name
+};
+
+// An output file under construction. Its bytes appear under the final name
+// only through Publish, all at once; until then, and whenever an object is
+// destroyed unpublished, nothing exists under the name and nothing stray is
+// left behind.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+
+  // Writes all `size` bytes, or returns false.
+  virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
+
+  // Makes the written bytes appear under the name; never replaces anything
+  // that exists there.
+  virtual PublishResult Publish() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Opens an existing regular file (a link to one is followed); nullptr when
+  // it does not exist, is not a regular file, cannot be read or is in use.
+  virtual std::unique_ptr<InputFile> OpenInput(const char* path) = 0;
+
+  // Starts an output file to be published as `path`; nullptr when something
+  // already exists under that name (a dangling link included) or the file
+  // cannot be created.
+  virtual std::unique_ptr<OutputFile> CreateOutput(const char* path) = 0;
+};
+
+// The platform's file system.
+FileSystem& PlatformFileSystem();
+
+}  // namespace tarnwick
+
+#endif  // TARNWICK_TOOL_FILE_IO_H_
