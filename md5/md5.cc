@@ -70,7 +70,7 @@ constexpr Round kRounds[4] = {
 };
 
 void Decode(std::uint32_t words[16], const std::uint8_t block[64]) {
-  for (int i = 0; i < 16; ++i) {
+  for (std::size_t i = 0; i < 16; ++i) {
     const std::uint8_t* b = block + 4 * i;
     words[i] = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
                std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;

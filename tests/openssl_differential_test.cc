@@ -38,7 +38,7 @@ Bytes OpenSslEcb(const Bytes& key, Bytes data, int direction) {
 TEST(OpenSslDifferentialTest, BlowfishMatchesOnRandomKeysAndData) {
   for (std::uint32_t seed = 0; seed < 200; ++seed) {
     const Bytes key = RandomBytes(1 + seed % 72, seed);
-    const Bytes data = RandomBytes(8 * (seed % 40), seed + 7777);
+    const Bytes data = RandomBytes(std::size_t{8} * (seed % 40), seed + 7777);
     CBlowFish cipher;
     cipher.Initialize(key.data(), static_cast<std::int32_t>(key.size()));
     Bytes ours(data.size());

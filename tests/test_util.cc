@@ -1,5 +1,6 @@
 #include "tests/test_util.h"
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -50,7 +51,8 @@ std::vector<std::string> Fields(const std::string& line) {
 Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 engine(seed);
   Bytes bytes(size);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(engine());
+  std::generate(bytes.begin(), bytes.end(),
+                [&engine] { return static_cast<std::uint8_t>(engine()); });
   return bytes;
 }
 
