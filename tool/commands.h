@@ -1,0 +1,24 @@
+#ifndef TARNWICK_TOOL_COMMANDS_H_
+#define TARNWICK_TOOL_COMMANDS_H_
+
+#include <cstddef>
+
+#include "tool/file_io.h"
+
+namespace tarnwick {
+
+// Record bytes enciphered per pass: memory stays flat for any file size.
+// A multiple of the cipher's 8-byte block.
+inline constexpr std::size_t kChunkSize = 256 * 1024;
+
+// The two commands. Each prints at most one message, on failure, and returns
+// the exit status: 0 on success, 1 on failure. Nothing ever appears at
+// `outputPath` unless the command succeeds, and nothing there is replaced.
+int EncodeFile(const char* password, const char* inputPath,
+               const char* outputPath, FileSystem& files = PlatformFileSystem());
+int DecodeFile(const char* password, const char* inputPath,
+               const char* outputPath, FileSystem& files = PlatformFileSystem());
+
+}  // namespace tarnwick
+
+#endif  // TARNWICK_TOOL_COMMANDS_H_

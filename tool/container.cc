@@ -1,0 +1,40 @@
+#include "tool/container.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr std::uint64_t kBlockSize = 8;
+
+std::uint64_t RoundUpToBlock(std::uint64_t size) {
+  return (size + kBlockSize - 1) / kBlockSize * kBlockSize;
+}
+
+}  // namespace
+
+std::uint32_t RecordLength(std::uint32_t dataLength) {
+  return static_cast<std::uint32_t>(
+      RoundUpToBlock(std::uint64_t{dataLength} + kLengthFieldSize));
+}
+
+bool LengthFits(std::uint32_t lengthField, std::uint32_t recordLength) {
+  // 64-bit sums: a field near 2^32 must not wrap around into a fit.
+  return recordLength >= kLengthFieldSize &&
+         RoundUpToBlock(std::uint64_t{lengthField} + kLengthFieldSize) ==
+             recordLength;
+}
+
+void StoreLength(std::uint32_t length, std::uint8_t out[kLengthFieldSize]) {
+  for (std::size_t i = 0; i < kLengthFieldSize; ++i) {
+    out[i] = static_cast<std::uint8_t>(length >> (8 * i));
+  }
+}
+
+std::uint32_t LoadLength(const std::uint8_t in[kLengthFieldSize]) {
+  std::uint32_t length = 0;
+  for (std::size_t i = 0; i < kLengthFieldSize; ++i) {
+    length |= std::uint32_t{in[i]} << (8 * i);
+  }
+  return length;
+}
+
+}  // namespace tarnwick
