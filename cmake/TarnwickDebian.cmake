@@ -1,0 +1,22 @@
+# `cpack` in a build folder makes two Debian packages: tarnwick (the command
+# and its manual page) and tarnwick-dev (the libraries, headers and CMake
+# package).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tarnwick)
+set(CPACK_PACKAGE_VENDOR "Tarnwick developers")
+set(CPACK_PACKAGE_CONTACT "Tarnwick developers <tarnwick@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL tool dev)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME tarnwick)
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME tarnwick-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+find_program(TARNWICK_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(TARNWICK_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12)")
+endif()
+include(CPack)
