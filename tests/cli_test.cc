@@ -1,7 +1,6 @@
 // The built Tarnwick binary, run as scripts run it.
 #include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,10 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -58,7 +60,8 @@ Child Start(const Args& args, const std::function<void()>& prepare = {}) {
     ::close(pipe_ends[1]);
     if (prepare) prepare();
     std::vector<char*> argv{const_cast<char*>(TARNWICK_BINARY)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    std::transform(args.begin(), args.end(), std::back_inserter(argv),
+                   [](const std::string& arg) { return const_cast<char*>(arg.c_str()); });
     argv.push_back(nullptr);
     ::execv(TARNWICK_BINARY, argv.data());
     ::_exit(127);
@@ -211,7 +214,8 @@ TEST_F(CliTest, DoesNotFollowALinkAtTheOutputPath) {
 TEST_F(CliTest, ReportsAFileSizeLimit) {
   Encrypted(RandomBytes(1 << 20, 1), "enc");
   const auto limit = [] {
-    const rlimit limit{64 * 1024, 64 * 1024};
+    const rlim_t bytes = 64 * 1024UL;
+    const rlimit limit{bytes, bytes};
     ::setrlimit(RLIMIT_FSIZE, &limit);
   };
   for (const char* option : {"-e", "-d"}) {
@@ -270,7 +274,7 @@ TEST_F(CliTest, KilledRunsLeaveNoOutput) {
   Encrypted(data, "enc");
   const Bytes encrypted = ReadFile(Path("enc"));
   const std::set<std::string> inputs = dir_.Entries();
-  std::mt19937 random(6);
+  std::mt19937 random(6);  // NOLINT(cert-msc32-c,cert-msc51-cpp): replayable
   int killed = 0;
   for (const char* option : {"-e", "-d"}) {
     const std::string input = Path(option == std::string("-e") ? "in" : "enc");

@@ -108,10 +108,8 @@ TEST_P(RoundTripTest, RestoresEveryByte) {
 std::vector<std::size_t> RoundTripSizes() {
   std::vector<std::size_t> sizes;
   for (std::size_t size = 0; size <= 70; ++size) sizes.push_back(size);
-  for (std::size_t size : {kChunkSize - 5, kChunkSize - 4, kChunkSize - 3,
-                           kChunkSize, 2 * kChunkSize + 13}) {
-    sizes.push_back(size);
-  }
+  sizes.insert(sizes.end(), {kChunkSize - 5, kChunkSize - 4, kChunkSize - 3,
+                             kChunkSize, 2 * kChunkSize + 13});
   return sizes;
 }
 
@@ -120,9 +118,9 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RoundTripTest,
 
 struct FailureCase {
   const char* name;
-  Command command;
+  Command command;  // cppcheck-suppress unusedStructMember
   std::function<void(MemoryFileSystem&)> setup;
-  const char* message;
+  const char* message;  // cppcheck-suppress unusedStructMember
 };
 
 void PlainInput(MemoryFileSystem& files) { files.files["in"] = Bytes(1000, 7); }
@@ -241,7 +239,7 @@ std::vector<FaultCase> FaultCases() {
            {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{2}, kChunkSize - 1,
             kChunkSize, kChunkSize + 1, kChunkSize + 2, 2 * kChunkSize,
             2 * kChunkSize + 2, size - 1}) {
-        cases.push_back({command, fault, offset});
+        cases.push_back({command, fault, offset});  // cppcheck-suppress useStlAlgorithm
       }
     }
   }

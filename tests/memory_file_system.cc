@@ -62,7 +62,7 @@ class MemoryOutputFile final : public OutputFile {
 
   PublishResult Publish() override {
     if (files_.faults.publish_fails) return *files_.faults.publish_fails;
-    if (files_.files.count(path_) != 0) return PublishResult::kNameTaken;
+    if (files_.files.contains(path_)) return PublishResult::kNameTaken;
     files_.files[path_] = std::move(contents_);
     published_ = true;
     --files_.unpublished_outputs;
@@ -85,7 +85,7 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const char* path) {
 }
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const char* path) {
-  if (files.count(path) != 0) return nullptr;
+  if (files.contains(path)) return nullptr;
   return std::make_unique<MemoryOutputFile>(*this, path);
 }
 

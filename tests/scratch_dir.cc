@@ -45,7 +45,8 @@ void WriteFile(const std::string& path, const Bytes& contents) {
 Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  Bytes bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+  return bytes;
 }
 
 bool Exists(const std::string& path) {

@@ -9,7 +9,7 @@ namespace tarnwick {
 
 // Record bytes enciphered per pass: memory stays flat for any file size.
 // A multiple of the cipher's 8-byte block.
-inline constexpr std::size_t kChunkSize = 256 * 1024;
+inline constexpr std::size_t kChunkSize = std::size_t{256} * 1024;
 
 // The two commands. Each prints at most one message, on failure, and returns
 // the exit status: 0 on success, 1 on failure. Nothing ever appears at

@@ -219,7 +219,7 @@ FileSystem& PlatformFileSystem() {
   static PosixFileSystem files = [] {
     // A file-size limit then fails the write with EFBIG, which is reported,
     // instead of killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
+    (void)std::signal(SIGXFSZ, SIG_IGN);
     return PosixFileSystem{};
   }();
   return files;

@@ -4,6 +4,8 @@
 
 namespace tarnwick {
 
-void Print(const char* message) { std::fputs(message, stdout); }
+// A message that cannot be printed has nowhere else to go; the exit status
+// still tells.
+void Print(const char* message) { (void)std::fputs(message, stdout); }
 
 }  // namespace tarnwick
