@@ -4,7 +4,7 @@
 set -euo pipefail
 out=$1
 data="$(dirname "$0")/../testdata"
-mkdir -p "$out/blowfish" "$out/md5"
+mkdir -p "$out/blowfish" "$out/md5" "$out/container"
 
 bytes() {  # bytes HEX...: the bytes the hex digits spell; "-" spells none
   local hex
@@ -33,3 +33,9 @@ grep -v '^#' "$data/md5.txt" | sed -n 's/^[0-9a-f]* "\(.*\)"$/\1/p' |
     { bytes 00; printf '%s' "$message"; } >"$out/md5/whole-$n"
     { bytes 02 0100 3800; printf '%s' "$message"; } >"$out/md5/cut-$n"
   done
+
+# The published encrypted files behind their passwords.
+grep -v '^#' "$data/container.txt" | while read -r password _ file; do
+  [ "$password" = - ] && length=0 || length=$(( ${#password} / 2 ))
+  bytes "$(printf '%02x' "$length")" "$password" "$file" >"$out/container/file-$((n += 1))"
+done

@@ -13,7 +13,7 @@ build=build/fuzz
 bash fuzz/make_seeds.sh "$build/seeds"
 mkdir -p "$build/findings"
 
-for target in blowfish md5; do
+for target in blowfish md5 container; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
   log="$build/$target.log"

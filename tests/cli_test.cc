@@ -230,7 +230,7 @@ TEST_F(CliTest, ReportsAFileSizeLimit) {
 // the private mount namespace ends with the test.
 TEST_F(CliTest, ReportsAFullFileSystem) {
   if (::unshare(CLONE_NEWNS) != 0 ||
-      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      ::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0) {
     GTEST_SKIP() << "no mount namespace here";
   }
   ASSERT_EQ(::mkdir(Path("full").c_str(), 0700), 0);
