@@ -23,7 +23,6 @@ void RunLanes(const std::uint32_t* p, const std::uint32_t* s,
 
 bool Supports(BlockKernel kernel) {
 #ifdef TARNWICK_X86_KERNELS
-  if (kernel == Avx2Kernel) return __builtin_cpu_supports("avx2");
   if (kernel == Avx512VbmiKernel) {
     return __builtin_cpu_supports("avx512f") &&
            __builtin_cpu_supports("avx512bw") &&
@@ -46,7 +45,7 @@ void ReferenceKernel(const std::uint32_t* subkeys, const std::uint32_t* sboxes,
 void InterleavedKernel(const std::uint32_t* subkeys,
                        const std::uint32_t* sboxes, const std::uint8_t* in,
                        std::uint8_t* out, std::size_t blocks) {
-  constexpr std::size_t kLanes = 4;
+  constexpr std::size_t kLanes = 8;
   const std::size_t whole = blocks / kLanes * kLanes;
   for (std::size_t b = 0; b < whole; b += kLanes) {
     RunLanes<kLanes>(subkeys, sboxes, in + 8 * b, out + 8 * b);
@@ -61,7 +60,6 @@ std::span<const Kernel> SupportedKernels() {
         {"reference", ReferenceKernel},
         {"interleaved", InterleavedKernel},
 #ifdef TARNWICK_X86_KERNELS
-        {"avx2", Avx2Kernel},
         {"avx512vbmi", Avx512VbmiKernel},
 #endif
     };

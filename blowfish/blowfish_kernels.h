@@ -70,8 +70,6 @@ void InterleavedKernel(const std::uint32_t* subkeys,
                        std::uint8_t* out, std::size_t blocks);
 
 #ifdef TARNWICK_X86_KERNELS
-void Avx2Kernel(const std::uint32_t* subkeys, const std::uint32_t* sboxes,
-                const std::uint8_t* in, std::uint8_t* out, std::size_t blocks);
 void Avx512VbmiKernel(const std::uint32_t* subkeys,
                       const std::uint32_t* sboxes, const std::uint8_t* in,
                       std::uint8_t* out, std::size_t blocks);
