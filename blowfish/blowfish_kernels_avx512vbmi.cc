@@ -1,13 +1,23 @@
 // Built with -mavx512f -mavx512bw -mavx512vbmi alone; runs only where
 // SupportedKernels found all three.
 //
-// Byte-sliced: 64 blocks at a time, each 32-bit half held as four vectors
+// Byte-sliced: sets of 64 blocks, each 32-bit half held as four vectors
 // of 64 bytes, vector j holding byte j of every block's half. An S-box
 // lookup is then a byte permutation per plane (vpermi2b over 128 bytes,
 // twice, picked by the index's top bit), and the additions carry from plane
 // to plane through mask registers.
 
+// GCC 12 warns inside its own intrinsics, which start from deliberately
+// undefined vectors; the pragmas cover the header's lines only.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 
 #include <array>
 
@@ -16,7 +26,6 @@
 namespace tarnwick::blowfish {
 namespace {
 
-constexpr std::size_t kBatch = 64;
 
 using Planes = __m512i[4];
 // [S-box][byte plane][quarter of the 256 entries]
@@ -112,10 +121,10 @@ void Store(Planes& l, Planes& r, std::uint8_t* out) {
 // The four byte planes of one S-box's words at the byte indices `x`.
 void Lookup(const __m512i (&box)[4][4], __m512i x, Planes& y) {
   const __mmask64 high = _mm512_movepi8_mask(x);
-  const auto low = static_cast<__mmask64>(~high);
   for (int j = 0; j < 4; ++j) {
-    const __m512i upper = _mm512_mask2_permutex2var_epi8(box[j][2], x, high, box[j][3]);
-    y[j] = _mm512_mask2_permutex2var_epi8(box[j][0], upper, low, box[j][1]);
+    const __m512i lower = _mm512_permutex2var_epi8(box[j][0], x, box[j][1]);
+    const __m512i upper = _mm512_permutex2var_epi8(box[j][2], x, box[j][3]);
+    y[j] = _mm512_mask_blend_epi8(high, lower, upper);
   }
 }
 
@@ -132,7 +141,7 @@ void Add(Planes& x, const Planes& y) {
   }
 }
 
-void XorF(const Tables& t, const Planes& x, Planes& r) {
+[[gnu::always_inline]] inline void XorF(const Tables& t, const Planes& x, Planes& r) {
   Planes f, y;
   Lookup(t[0], x[3], f);
   Lookup(t[1], x[2], y);
@@ -153,19 +162,28 @@ void XorSubkey(const std::uint32_t (&key)[4], Planes& x) {
   }
 }
 
+// `Sets` independent sets of 64 blocks, so one set's rounds fill the others'
+// waits on their carry chains.
+template <std::size_t Sets>
 void RunBatch(const Tables& t, const SpreadKeys& k, const std::uint8_t* in,
               std::uint8_t* out) {
-  Planes l, r;
-  Load(in, l, r);
+  Planes l[Sets], r[Sets];
+  for (std::size_t n = 0; n < Sets; ++n) Load(in + 512 * n, l[n], r[n]);
   for (int i = 0; i < 16; i += 2) {
-    XorSubkey(k[i], l);
-    XorF(t, l, r);
-    XorSubkey(k[i + 1], r);
-    XorF(t, r, l);
+    for (std::size_t n = 0; n < Sets; ++n) {
+      XorSubkey(k[i], l[n]);
+      XorF(t, l[n], r[n]);
+    }
+    for (std::size_t n = 0; n < Sets; ++n) {
+      XorSubkey(k[i + 1], r[n]);
+      XorF(t, r[n], l[n]);
+    }
   }
-  XorSubkey(k[17], r);
-  XorSubkey(k[16], l);
-  Store(r, l, out);
+  for (std::size_t n = 0; n < Sets; ++n) {
+    XorSubkey(k[17], r[n]);
+    XorSubkey(k[16], l[n]);
+    Store(r[n], l[n], out + 512 * n);
+  }
 }
 
 }  // namespace
@@ -173,20 +191,21 @@ void RunBatch(const Tables& t, const SpreadKeys& k, const std::uint8_t* in,
 void Avx512VbmiKernel(const std::uint32_t* subkeys,
                       const std::uint32_t* sboxes, const std::uint8_t* in,
                       std::uint8_t* out, std::size_t blocks) {
-  const std::size_t whole = blocks / kBatch * kBatch;
-  if (whole != 0) {
+  constexpr std::size_t kSets = 4;  // 3 measured 2% slower, 2 by a fifth
+  std::size_t b = 0;
+  if (blocks >= 64) {
     Tables t;
     BuildTables(sboxes, t);
     SpreadKeys k;
     for (int i = 0; i < 18; ++i) {
       for (int j = 0; j < 4; ++j) k[i][j] = (subkeys[i] >> (8 * j) & 0xFF) * 0x01010101u;
     }
-    for (std::size_t b = 0; b < whole; b += kBatch) {
-      RunBatch(t, k, in + 8 * b, out + 8 * b);
+    for (; blocks - b >= 64 * kSets; b += 64 * kSets) {
+      RunBatch<kSets>(t, k, in + 8 * b, out + 8 * b);
     }
+    for (; blocks - b >= 64; b += 64) RunBatch<1>(t, k, in + 8 * b, out + 8 * b);
   }
-  InterleavedKernel(subkeys, sboxes, in + 8 * whole, out + 8 * whole,
-                    blocks - whole);
+  InterleavedKernel(subkeys, sboxes, in + 8 * b, out + 8 * b, blocks - b);
 }
 
 }  // namespace tarnwick::blowfish
