@@ -1,12 +1,17 @@
 #include "blowfish/blowfish.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <utility>
 
+#include "blowfish/blowfish_kernels.h"
 #include "blowfish/blowfish_tables.h"
 
 namespace {
+
+using tarnwick::blowfish::LoadLittleEndian;
+using tarnwick::blowfish::StoreLittleEndian;
 
 constexpr std::size_t kSubkeys = 18;
 constexpr std::size_t kSBoxWords = 1024;
@@ -20,22 +25,17 @@ void SecureWipe(std::uint32_t* words, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) p[i] = 0;
 }
 
-std::uint32_t LoadLittleEndian(const std::uint8_t* b) {
-  return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
-         std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
+// The subkeys in the order that deciphers: the schedule's, reversed.
+std::array<std::uint32_t, kSubkeys> Reversed(const std::uint32_t* p) {
+  std::array<std::uint32_t, kSubkeys> reversed{};
+  std::reverse_copy(p, p + kSubkeys, reversed.begin());
+  return reversed;
 }
 
-void StoreLittleEndian(std::uint32_t w, std::uint8_t* b) {
-  b[0] = static_cast<std::uint8_t>(w);
-  b[1] = static_cast<std::uint8_t>(w >> 8);
-  b[2] = static_cast<std::uint8_t>(w >> 16);
-  b[3] = static_cast<std::uint8_t>(w >> 24);
-}
-
-std::uint32_t F(const std::uint32_t* s, std::uint32_t x) {
-  return ((s[x >> 24] + s[256 + ((x >> 16) & 0xFF)]) ^
-          s[512 + ((x >> 8) & 0xFF)]) +
-         s[768 + (x & 0xFF)];
+tarnwick::blowfish::BlockKernel FastestKernel() {
+  static const tarnwick::blowfish::BlockKernel kernel =
+      tarnwick::blowfish::SupportedKernels().back().run;
+  return kernel;
 }
 
 }  // namespace
@@ -111,13 +111,7 @@ std::uint32_t CBlowFish::Encode(const std::uint8_t* in, std::uint8_t* out,
   const std::uint32_t total = GetOutputLength(size);
   if (total == 0) return 0;
   const std::uint32_t whole = size & ~(kBlockSize - 1);
-  for (std::uint32_t i = 0; i < whole; i += kBlockSize) {
-    std::uint32_t left = LoadLittleEndian(in + i);
-    std::uint32_t right = LoadLittleEndian(in + i + 4);
-    Blowfish_encipher(&left, &right);
-    StoreLittleEndian(left, out + i);
-    StoreLittleEndian(right, out + i + 4);
-  }
+  FastestKernel()(PArray.get(), SBoxes.get(), in, out, whole / kBlockSize);
   if (whole < total) {
     std::uint8_t block[kBlockSize] = {};
     std::copy(in + whole, in + size, block);
@@ -132,44 +126,24 @@ std::uint32_t CBlowFish::Encode(const std::uint8_t* in, std::uint8_t* out,
 
 void CBlowFish::Decode(const std::uint8_t* in, std::uint8_t* out,
                        std::uint32_t size) const {
-  const std::uint32_t whole = size & ~(kBlockSize - 1);
-  for (std::uint32_t i = 0; i < whole; i += kBlockSize) {
-    std::uint32_t left = LoadLittleEndian(in + i);
-    std::uint32_t right = LoadLittleEndian(in + i + 4);
-    Blowfish_decipher(&left, &right);
-    StoreLittleEndian(left, out + i);
-    StoreLittleEndian(right, out + i + 4);
-  }
+  FastestKernel()(Reversed(PArray.get()).data(), SBoxes.get(), in, out,
+                  size / kBlockSize);
 }
 
 void CBlowFish::Blowfish_encipher(std::uint32_t* left,
                                   std::uint32_t* right) const {
-  const std::uint32_t* p = PArray.get();
-  const std::uint32_t* s = SBoxes.get();
-  std::uint32_t l = *left;
-  std::uint32_t r = *right;
-  for (std::size_t i = 0; i < 16; i += 2) {
-    l ^= p[i];
-    r ^= F(s, l);
-    r ^= p[i + 1];
-    l ^= F(s, r);
-  }
-  *left = r ^ p[17];
-  *right = l ^ p[16];
+  std::uint32_t l[1] = {*left};
+  std::uint32_t r[1] = {*right};
+  tarnwick::blowfish::Rounds(PArray.get(), SBoxes.get(), l, r);
+  *left = l[0];
+  *right = r[0];
 }
 
 void CBlowFish::Blowfish_decipher(std::uint32_t* left,
                                   std::uint32_t* right) const {
-  const std::uint32_t* p = PArray.get();
-  const std::uint32_t* s = SBoxes.get();
-  std::uint32_t l = *left;
-  std::uint32_t r = *right;
-  for (std::size_t i = 17; i > 1; i -= 2) {
-    l ^= p[i];
-    r ^= F(s, l);
-    r ^= p[i - 1];
-    l ^= F(s, r);
-  }
-  *left = r ^ p[0];
-  *right = l ^ p[1];
+  std::uint32_t l[1] = {*left};
+  std::uint32_t r[1] = {*right};
+  tarnwick::blowfish::Rounds(Reversed(PArray.get()).data(), SBoxes.get(), l, r);
+  *left = l[0];
+  *right = r[0];
 }

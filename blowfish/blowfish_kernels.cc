@@ -1,0 +1,75 @@
+#include "blowfish/blowfish_kernels.h"
+
+#include <vector>
+
+namespace tarnwick::blowfish {
+namespace {
+
+template <std::size_t N>
+void RunLanes(const std::uint32_t* p, const std::uint32_t* s,
+              const std::uint8_t* in, std::uint8_t* out) {
+  std::uint32_t l[N];
+  std::uint32_t r[N];
+  for (std::size_t n = 0; n < N; ++n) {
+    l[n] = LoadLittleEndian(in + 8 * n);
+    r[n] = LoadLittleEndian(in + 8 * n + 4);
+  }
+  Rounds(p, s, l, r);
+  for (std::size_t n = 0; n < N; ++n) {
+    StoreLittleEndian(l[n], out + 8 * n);
+    StoreLittleEndian(r[n], out + 8 * n + 4);
+  }
+}
+
+bool Supports(BlockKernel kernel) {
+#ifdef TARNWICK_X86_KERNELS
+  if (kernel == Avx512VbmiKernel) {
+    return __builtin_cpu_supports("avx512f") &&
+           __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi");
+  }
+#endif
+  return kernel != nullptr;
+}
+
+}  // namespace
+
+void ReferenceKernel(const std::uint32_t* subkeys, const std::uint32_t* sboxes,
+                     const std::uint8_t* in, std::uint8_t* out,
+                     std::size_t blocks) {
+  for (std::size_t b = 0; b < blocks; ++b) {
+    RunLanes<1>(subkeys, sboxes, in + 8 * b, out + 8 * b);
+  }
+}
+
+void InterleavedKernel(const std::uint32_t* subkeys,
+                       const std::uint32_t* sboxes, const std::uint8_t* in,
+                       std::uint8_t* out, std::size_t blocks) {
+  constexpr std::size_t kLanes = 8;
+  const std::size_t whole = blocks / kLanes * kLanes;
+  for (std::size_t b = 0; b < whole; b += kLanes) {
+    RunLanes<kLanes>(subkeys, sboxes, in + 8 * b, out + 8 * b);
+  }
+  ReferenceKernel(subkeys, sboxes, in + 8 * whole, out + 8 * whole,
+                  blocks - whole);
+}
+
+std::span<const Kernel> SupportedKernels() {
+  static const std::vector<Kernel> supported = [] {
+    const Kernel all[] = {
+        {"reference", ReferenceKernel},
+        {"interleaved", InterleavedKernel},
+#ifdef TARNWICK_X86_KERNELS
+        {"avx512vbmi", Avx512VbmiKernel},
+#endif
+    };
+    std::vector<Kernel> kernels;
+    for (const Kernel& k : all) {
+      if (Supports(k.run)) kernels.push_back(k);
+    }
+    return kernels;
+  }();
+  return supported;
+}
+
+}  // namespace tarnwick::blowfish

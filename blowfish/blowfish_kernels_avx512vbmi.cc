@@ -1,0 +1,211 @@
+// Built with -mavx512f -mavx512bw -mavx512vbmi alone; runs only where
+// SupportedKernels found all three.
+//
+// Byte-sliced: sets of 64 blocks, each 32-bit half held as four vectors
+// of 64 bytes, vector j holding byte j of every block's half. An S-box
+// lookup is then a byte permutation per plane (vpermi2b over 128 bytes,
+// twice, picked by the index's top bit), and the additions carry from plane
+// to plane through mask registers.
+
+// GCC 12 warns inside its own intrinsics, which start from deliberately
+// undefined vectors; the pragmas cover the header's lines only.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+#pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
+
+#include <array>
+
+#include "blowfish/blowfish_kernels.h"
+
+namespace tarnwick::blowfish {
+namespace {
+
+
+using Planes = __m512i[4];
+// [S-box][byte plane][quarter of the 256 entries]
+using Tables = __m512i[4][4][4];
+
+using Index = std::array<std::uint8_t, 64>;
+
+// Byte `plane` of each `stride`-byte element among the first 16, as lane
+// `plane` of the result; `skip` bytes into each element.
+constexpr Index Gather(int stride, int skip) {
+  Index index{};
+  for (int plane = 0; plane < 4; ++plane) {
+    for (int e = 0; e < 16; ++e) {
+      index[16 * plane + e] = static_cast<std::uint8_t>(stride * e + skip + plane);
+    }
+  }
+  return index;
+}
+
+// Undoes Gather(8, 0) and Gather(8, 4) of 16 blocks: from the left planes
+// (bytes 0-63) and right planes (64-127), blocks `first` to `first + 7`.
+constexpr Index Join(int first) {
+  Index index{};
+  for (int b = 0; b < 8; ++b) {
+    for (int i = 0; i < 8; ++i) {
+      index[8 * b + i] =
+          static_cast<std::uint8_t>((i < 4 ? 0 : 64) + 16 * (i % 4) + first + b);
+    }
+  }
+  return index;
+}
+
+constexpr Index kWordPlanes = Gather(4, 0);
+constexpr Index kLeftPlanes = Gather(8, 0);
+constexpr Index kRightPlanes = Gather(8, 4);
+constexpr Index kJoinLow = Join(0);
+constexpr Index kJoinHigh = Join(8);
+
+__m512i LoadIndex(const Index& index) { return _mm512_loadu_si512(index.data()); }
+
+// A 4x4 transpose of 128-bit lanes across four vectors; its own inverse.
+void TransposeLanes(Planes& v) {
+  const __m512i t0 = _mm512_shuffle_i64x2(v[0], v[1], 0x44);
+  const __m512i t1 = _mm512_shuffle_i64x2(v[0], v[1], 0xEE);
+  const __m512i t2 = _mm512_shuffle_i64x2(v[2], v[3], 0x44);
+  const __m512i t3 = _mm512_shuffle_i64x2(v[2], v[3], 0xEE);
+  v[0] = _mm512_shuffle_i64x2(t0, t2, 0x88);
+  v[1] = _mm512_shuffle_i64x2(t0, t2, 0xDD);
+  v[2] = _mm512_shuffle_i64x2(t1, t3, 0x88);
+  v[3] = _mm512_shuffle_i64x2(t1, t3, 0xDD);
+}
+
+void BuildTables(const std::uint32_t* s, Tables& t) {
+  const __m512i planes = LoadIndex(kWordPlanes);
+  for (int box = 0; box < 4; ++box) {
+    for (int quarter = 0; quarter < 4; ++quarter) {
+      Planes v;
+      for (int q = 0; q < 4; ++q) {
+        v[q] = _mm512_permutexvar_epi8(
+            planes, _mm512_loadu_si512(s + 256 * box + 64 * quarter + 16 * q));
+      }
+      TransposeLanes(v);
+      for (int j = 0; j < 4; ++j) t[box][j][quarter] = v[j];
+    }
+  }
+}
+
+void Load(const std::uint8_t* in, Planes& l, Planes& r) {
+  const __m512i left = LoadIndex(kLeftPlanes);
+  const __m512i right = LoadIndex(kRightPlanes);
+  for (int q = 0; q < 4; ++q) {
+    const __m512i a = _mm512_loadu_si512(in + 128 * q);
+    const __m512i b = _mm512_loadu_si512(in + 128 * q + 64);
+    l[q] = _mm512_permutex2var_epi8(a, left, b);
+    r[q] = _mm512_permutex2var_epi8(a, right, b);
+  }
+  TransposeLanes(l);
+  TransposeLanes(r);
+}
+
+void Store(Planes& l, Planes& r, std::uint8_t* out) {
+  const __m512i low = LoadIndex(kJoinLow);
+  const __m512i high = LoadIndex(kJoinHigh);
+  TransposeLanes(l);
+  TransposeLanes(r);
+  for (int q = 0; q < 4; ++q) {
+    _mm512_storeu_si512(out + 128 * q, _mm512_permutex2var_epi8(l[q], low, r[q]));
+    _mm512_storeu_si512(out + 128 * q + 64,
+                        _mm512_permutex2var_epi8(l[q], high, r[q]));
+  }
+}
+
+// The four byte planes of one S-box's words at the byte indices `x`.
+void Lookup(const __m512i (&box)[4][4], __m512i x, Planes& y) {
+  const __mmask64 high = _mm512_movepi8_mask(x);
+  for (int j = 0; j < 4; ++j) {
+    const __m512i lower = _mm512_permutex2var_epi8(box[j][0], x, box[j][1]);
+    const __m512i upper = _mm512_permutex2var_epi8(box[j][2], x, box[j][3]);
+    y[j] = _mm512_mask_blend_epi8(high, lower, upper);
+  }
+}
+
+// x += y on words held as byte planes.
+void Add(Planes& x, const Planes& y) {
+  const __m512i ones = _mm512_set1_epi8(-1);
+  __mmask64 carry = 0;
+  for (int j = 0; j < 4; ++j) {
+    const __m512i sum = _mm512_add_epi8(x[j], y[j]);
+    const __mmask64 wrapped = _mm512_cmplt_epu8_mask(sum, x[j]) |
+                              _mm512_mask_cmpeq_epi8_mask(carry, sum, ones);
+    x[j] = _mm512_mask_sub_epi8(sum, carry, sum, ones);
+    carry = wrapped;
+  }
+}
+
+[[gnu::always_inline]] inline void XorF(const Tables& t, const Planes& x, Planes& r) {
+  Planes f, y;
+  Lookup(t[0], x[3], f);
+  Lookup(t[1], x[2], y);
+  Add(f, y);
+  Lookup(t[2], x[1], y);
+  for (int j = 0; j < 4; ++j) f[j] = _mm512_xor_si512(f[j], y[j]);
+  Lookup(t[3], x[0], y);
+  Add(f, y);
+  for (int j = 0; j < 4; ++j) r[j] = _mm512_xor_si512(r[j], f[j]);
+}
+
+// Each subkey byte repeated across a word, ready to broadcast into a plane.
+using SpreadKeys = std::uint32_t[18][4];
+
+void XorSubkey(const std::uint32_t (&key)[4], Planes& x) {
+  for (int j = 0; j < 4; ++j) {
+    x[j] = _mm512_xor_si512(x[j], _mm512_set1_epi32(static_cast<int>(key[j])));
+  }
+}
+
+// `Sets` independent sets of 64 blocks, so one set's rounds fill the others'
+// waits on their carry chains.
+template <std::size_t Sets>
+void RunBatch(const Tables& t, const SpreadKeys& k, const std::uint8_t* in,
+              std::uint8_t* out) {
+  Planes l[Sets], r[Sets];
+  for (std::size_t n = 0; n < Sets; ++n) Load(in + 512 * n, l[n], r[n]);
+  for (int i = 0; i < 16; i += 2) {
+    for (std::size_t n = 0; n < Sets; ++n) {
+      XorSubkey(k[i], l[n]);
+      XorF(t, l[n], r[n]);
+    }
+    for (std::size_t n = 0; n < Sets; ++n) {
+      XorSubkey(k[i + 1], r[n]);
+      XorF(t, r[n], l[n]);
+    }
+  }
+  for (std::size_t n = 0; n < Sets; ++n) {
+    XorSubkey(k[17], r[n]);
+    XorSubkey(k[16], l[n]);
+    Store(r[n], l[n], out + 512 * n);
+  }
+}
+
+}  // namespace
+
+void Avx512VbmiKernel(const std::uint32_t* subkeys,
+                      const std::uint32_t* sboxes, const std::uint8_t* in,
+                      std::uint8_t* out, std::size_t blocks) {
+  constexpr std::size_t kSets = 4;  // 3 measured 2% slower, 2 by a fifth
+  std::size_t b = 0;
+  if (blocks >= 64) {
+    Tables t;
+    BuildTables(sboxes, t);
+    SpreadKeys k;
+    for (int i = 0; i < 18; ++i) {
+      for (int j = 0; j < 4; ++j) k[i][j] = (subkeys[i] >> (8 * j) & 0xFF) * 0x01010101u;
+    }
+    for (; blocks - b >= 64 * kSets; b += 64 * kSets) {
+      RunBatch<kSets>(t, k, in + 8 * b, out + 8 * b);
+    }
+    for (; blocks - b >= 64; b += 64) RunBatch<1>(t, k, in + 8 * b, out + 8 * b);
+  }
+  InterleavedKernel(subkeys, sboxes, in + 8 * b, out + 8 * b, blocks - b);
+}
+
+}  // namespace tarnwick::blowfish
