@@ -30,7 +30,7 @@ void Measure(benchmark::State& state, const Pass& pass) {
   const auto size = static_cast<std::size_t>(state.range(0));
   std::vector<std::uint8_t> in(size, 0x6b);
   std::vector<std::uint8_t> out(size);
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     pass(in.data(), out.data(), size);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
@@ -38,7 +38,7 @@ void Measure(benchmark::State& state, const Pass& pass) {
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
-void Register(const std::string& name, Pass pass) {
+void Register(const std::string& name, const Pass& pass) {
   auto* bench = benchmark::RegisterBenchmark(
       name.c_str(), [pass](benchmark::State& state) { Measure(state, pass); });
   for (std::int64_t size : kSizes) bench->Arg(size);

@@ -23,6 +23,9 @@
 
 #include "blowfish/blowfish_kernels.h"
 
+// Intrinsics are this file's point, and its offsets are small products of
+// lane and block counts.
+// NOLINTBEGIN(portability-simd-intrinsics,bugprone-implicit-widening-of-multiplication-result)
 namespace tarnwick::blowfish {
 namespace {
 
@@ -209,3 +212,4 @@ void Avx512VbmiKernel(const std::uint32_t* subkeys,
 }
 
 }  // namespace tarnwick::blowfish
+// NOLINTEND(portability-simd-intrinsics,bugprone-implicit-widening-of-multiplication-result)

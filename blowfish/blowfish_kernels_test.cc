@@ -61,7 +61,7 @@ TEST_P(BlockKernelTest, MatchesReferenceInPlaceAndApart) {
     for (std::size_t blocks : sizes) {
       SCOPED_TRACE(testing::Message() << "seed " << seed << ", " << blocks
                                       << " blocks");
-      const Bytes plain = RandomBytes(8 * blocks, seed * 10000 + blocks);
+      const Bytes plain = RandomBytes(std::size_t{8} * blocks, static_cast<std::uint32_t>(std::size_t{seed} * 10000 + blocks));
       Bytes expected(plain.size());
       ReferenceKernel(p.data(), s.data(), plain.data(), expected.data(),
                       blocks);
