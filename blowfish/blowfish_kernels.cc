@@ -21,6 +21,7 @@ void RunLanes(const std::uint32_t* p, const std::uint32_t* s,
   }
 }
 
+// cppcheck-suppress constParameter ; a function pointer has nothing to make const
 bool Supports(BlockKernel kernel) {
 #ifdef TARNWICK_X86_KERNELS
   if (kernel == Avx512VbmiKernel) {

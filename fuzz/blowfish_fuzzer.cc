@@ -134,6 +134,7 @@ void ExpectKernelsAgree(const std::uint8_t* plain, std::uint32_t size) {
   static const std::vector<std::uint32_t> tables = [] {
     std::vector<std::uint32_t> words(18 + 1024);
     std::uint32_t x = 1;
+    // cppcheck-suppress useStlAlgorithm
     for (auto& w : words) w = x = x * 1664525u + 1013904223u;
     return words;
   }();
