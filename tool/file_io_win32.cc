@@ -1,0 +1,201 @@
+// The file layer on Windows, through KERNEL32's ANSI calls: paths are the
+// command line's byte strings in the process's code page, passed unchanged.
+// Handles do no text conversion, so file data stays byte for byte.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "tool/file_io.h"
+
+namespace tarnwick {
+namespace {
+
+// ReadFile and WriteFile count in DWORDs; larger requests go in pieces.
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() { Close(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+  // Closing is where a network share may report a failed write.
+  bool Close() {
+    if (!valid()) return true;
+    const BOOL closed = ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed != 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class Win32InputFile final : public InputFile {
+ public:
+  explicit Win32InputFile(HANDLE handle) : handle_(handle) {}
+
+  std::optional<std::uint64_t> Size() override {
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(handle_.get(), &size) == 0 || size.QuadPart < 0) {
+      return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+  }
+
+  std::optional<std::size_t> Read(std::uint8_t* buffer,
+                                  std::size_t size) override {
+    std::size_t total = 0;
+    while (total < size) {
+      const auto wanted = static_cast<DWORD>(std::min(size - total, kMaxTransfer));
+      DWORD got = 0;
+      if (::ReadFile(handle_.get(), buffer + total, wanted, &got, nullptr) == 0) {
+        return std::nullopt;
+      }
+      if (got == 0) break;
+      total += got;
+    }
+    return total;
+  }
+
+ private:
+  Handle handle_;
+};
+
+// Everything of `path` up to its file name: the directory with its trailing
+// separator, a bare drive ("C:"), or nothing for the current directory.
+std::string DirectoryPrefixOf(const std::string& path) {
+  const std::size_t separator = path.find_last_of("\\/");
+  if (separator != std::string::npos) return path.substr(0, separator + 1);
+  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+  return "";
+}
+
+// Anything but a plain "not found" counts as taken: a link, dangling or not,
+// answers for itself, and a name that cannot be looked at is not claimed.
+bool Exists(const char* path) {
+  return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ||
+         ::GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+bool NameTaken(DWORD error) {
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
+
+// Creates a hidden temporary beside the output, under a name that no other
+// run (nor an earlier attempt of this one) holds.
+std::pair<HANDLE, std::string> CreateTemporary(const std::string& prefix) {
+  const DWORD process = ::GetCurrentProcessId();
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    char name[64];
+    (void)std::snprintf(name, sizeof name, ".Tarnwick-%lx-%llx-%u.tmp",
+                        static_cast<unsigned long>(process),
+                        static_cast<unsigned long long>(::GetTickCount64()),
+                        attempt);
+    std::string temporary = prefix + name;
+    const HANDLE handle = ::CreateFileA(
+        temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return {handle, std::move(temporary)};
+    if (!NameTaken(::GetLastError())) break;
+  }
+  return {INVALID_HANDLE_VALUE, ""};
+}
+
+// Bytes go to the hidden temporary; only Publish gives them the output's
+// name. A killed run can leave the temporary behind, never a partial output.
+class Win32OutputFile final : public OutputFile {
+ public:
+  Win32OutputFile(HANDLE handle, std::string path, std::string temporary)
+      : handle_(handle), path_(std::move(path)), temporary_(std::move(temporary)) {}
+
+  ~Win32OutputFile() override {
+    handle_.Close();
+    if (!temporary_.empty()) ::DeleteFileA(temporary_.c_str());
+  }
+
+  Win32OutputFile(const Win32OutputFile&) = delete;
+  Win32OutputFile& operator=(const Win32OutputFile&) = delete;
+
+  bool Write(const std::uint8_t* data, std::size_t size) override {
+    while (size > 0) {
+      const auto wanted = static_cast<DWORD>(std::min(size, kMaxTransfer));
+      DWORD written = 0;
+      if (::WriteFile(handle_.get(), data, wanted, &written, nullptr) == 0 ||
+          written == 0) {
+        return false;
+      }
+      data += written;
+      size -= written;
+    }
+    return true;
+  }
+
+  PublishResult Publish() override {
+    // The move needs the handle closed: nothing was shared with it.
+    if (!handle_.Close()) return PublishResult::kFailed;
+    if (::SetFileAttributesA(temporary_.c_str(), FILE_ATTRIBUTE_NORMAL) == 0) {
+      return PublishResult::kFailed;
+    }
+    // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name.
+    if (::MoveFileExA(temporary_.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH) == 0) {
+      return NameTaken(::GetLastError()) ? PublishResult::kNameTaken
+                                         : PublishResult::kFailed;
+    }
+    temporary_.clear();
+    return PublishResult::kPublished;
+  }
+
+ private:
+  Handle handle_;
+  std::string path_;
+  std::string temporary_;  // empty once published
+};
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<InputFile> OpenInput(const char* path) override {
+    // No sharing: the open fails while anyone else has the file open, and
+    // keeps everyone else out until closed. Directories need backup
+    // semantics to open, so they fail here.
+    const HANDLE handle = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    auto input = std::make_unique<Win32InputFile>(handle);
+    // Consoles, pipes and other devices have no size to read up to.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) return nullptr;
+    return input;
+  }
+
+  std::unique_ptr<OutputFile> CreateOutput(const char* path) override {
+    if (Exists(path)) return nullptr;
+    auto [handle, temporary] = CreateTemporary(DirectoryPrefixOf(path));
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32OutputFile>(handle, path, std::move(temporary));
+  }
+};
+
+}  // namespace
+
+FileSystem& PlatformFileSystem() {
+  static Win32FileSystem files = [] {
+    // A drive without its medium fails the open instead of asking the user
+    // in a dialog box.
+    (void)::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    return Win32FileSystem{};
+  }();
+  return files;
+}
+
+}  // namespace tarnwick
