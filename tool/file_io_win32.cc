@@ -120,10 +120,7 @@ class Win32OutputFile final : public OutputFile {
   Win32OutputFile(HANDLE handle, std::string path, std::string temporary)
       : handle_(handle), path_(std::move(path)), temporary_(std::move(temporary)) {}
 
-  ~Win32OutputFile() override {
-    handle_.Close();
-    if (!temporary_.empty()) ::DeleteFileA(temporary_.c_str());
-  }
+  ~Win32OutputFile() override { Discard(); }
 
   Win32OutputFile(const Win32OutputFile&) = delete;
   Win32OutputFile& operator=(const Win32OutputFile&) = delete;
@@ -143,6 +140,21 @@ class Win32OutputFile final : public OutputFile {
   }
 
   PublishResult Publish() override {
+    const PublishResult result = MoveIntoPlace();
+    if (result == PublishResult::kPublished) {
+      temporary_.clear();
+    } else {
+      Discard();
+    }
+    return result;
+  }
+
+ private:
+  Handle handle_;
+  std::string path_;
+  std::string temporary_;  // empty once published or discarded
+
+  PublishResult MoveIntoPlace() {
     // The move needs the handle closed: nothing was shared with it.
     if (!handle_.Close()) return PublishResult::kFailed;
     if (::SetFileAttributesA(temporary_.c_str(), FILE_ATTRIBUTE_NORMAL) == 0) {
@@ -153,14 +165,14 @@ class Win32OutputFile final : public OutputFile {
       return NameTaken(::GetLastError()) ? PublishResult::kNameTaken
                                          : PublishResult::kFailed;
     }
-    temporary_.clear();
     return PublishResult::kPublished;
   }
 
- private:
-  Handle handle_;
-  std::string path_;
-  std::string temporary_;  // empty once published
+  void Discard() {
+    handle_.Close();
+    if (!temporary_.empty()) ::DeleteFileA(temporary_.c_str());
+    temporary_.clear();
+  }
 };
 
 class Win32FileSystem final : public FileSystem {
@@ -170,7 +182,7 @@ class Win32FileSystem final : public FileSystem {
     // keeps everyone else out until closed. Directories need backup
     // semantics to open, so they fail here.
     const HANDLE handle = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     auto input = std::make_unique<Win32InputFile>(handle);
     // Consoles, pipes and other devices have no size to read up to.
