@@ -19,6 +19,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 
 # Debian's wine64 package leaves its loader off PATH.
 find_program(TARNWICK_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+find_program(TARNWICK_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine
+  NO_CMAKE_FIND_ROOT_PATH)
 if(TARNWICK_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TARNWICK_WINE})
 endif()
