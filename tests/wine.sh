@@ -70,6 +70,7 @@ for args in "" "-e a" "-x a plain out" "-e a missing out" "-e a plain plain" \
     fail "different answers to: $args"
 done
 [ ! -e out ] || fail "a failed run left an output"
+! ls -A | grep -q '^\.Tarnwick-' || fail "a run left its temporary behind"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures exchange checks failed"
