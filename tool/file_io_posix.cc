@@ -171,13 +171,17 @@ class PosixOutputFile final : public OutputFile {
     return PublishResult::kPublished;
   }
 
+  // The temporary goes whatever the outcome; after a rename it is gone
+  // already.
   PublishResult PublishNamed() {
-    if (!fd_.Close()) return PublishResult::kFailed;
-    if (!LinkNamed(temporary_, path_.c_str())) return FailedPublish();
-    // After a rename the temporary is gone already; after a link it goes now.
+    PublishResult result = PublishResult::kFailed;
+    if (fd_.Close()) {
+      result = LinkNamed(temporary_, path_.c_str()) ? PublishResult::kPublished
+                                                    : FailedPublish();
+    }
     ::unlink(temporary_.c_str());
     temporary_.clear();
-    return PublishResult::kPublished;
+    return result;
   }
 
   Descriptor fd_;
