@@ -13,13 +13,19 @@ namespace {
 
 using OpenFunction = int (*)(const char*, int, ...);
 
-int OpenUnlessUnnamed(const char* next, const char* path, int flags, va_list args) {
+int OpenUnlessUnnamed(const char* next, const char* path, int flags, int mode) {
   if ((flags & O_TMPFILE) == O_TMPFILE) {
     errno = EOPNOTSUPP;
     return -1;
   }
-  const int mode = (flags & O_CREAT) != 0 ? va_arg(args, int) : 0;
   return reinterpret_cast<OpenFunction>(::dlsym(RTLD_NEXT, next))(path, flags, mode);
+}
+
+// The mode argument is there only when the open may create a file. The
+// analyzer cannot see that the callers started `args`.
+int ModeOf(int flags, va_list args) {
+  const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+  return creates ? va_arg(args, int) : 0;  // NOLINT(clang-analyzer-valist.Uninitialized)
 }
 
 }  // namespace
@@ -28,18 +34,18 @@ int OpenUnlessUnnamed(const char* next, const char* path, int flags, va_list arg
 extern "C" int open(const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
-  const int fd = OpenUnlessUnnamed("open", path, flags, args);
+  const int mode = ModeOf(flags, args);
   va_end(args);
-  return fd;
+  return OpenUnlessUnnamed("open", path, flags, mode);
 }
 
 // NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int open64(const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
-  const int fd = OpenUnlessUnnamed("open64", path, flags, args);
+  const int mode = ModeOf(flags, args);
   va_end(args);
-  return fd;
+  return OpenUnlessUnnamed("open64", path, flags, mode);
 }
 
 #ifdef TARNWICK_REFUSE_LINKS
