@@ -9,44 +9,25 @@
 #include <cerrno>
 #include <cstdarg>
 
-namespace {
-
-using OpenFunction = int (*)(const char*, int, ...);
-
-int OpenUnlessUnnamed(const char* next, const char* path, int flags, int mode) {
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
+extern "C" int open(const char* path, int flags, ...) {
   if ((flags & O_TMPFILE) == O_TMPFILE) {
     errno = EOPNOTSUPP;
     return -1;
   }
-  return reinterpret_cast<OpenFunction>(::dlsym(RTLD_NEXT, next))(path, flags, mode);
+  int mode = 0;  // passed only by an open that may create the file
+  if ((flags & O_CREAT) != 0) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, int);
+    va_end(args);
+  }
+  using OpenFunction = int (*)(const char*, int, ...);
+  return reinterpret_cast<OpenFunction>(::dlsym(RTLD_NEXT, "open"))(path, flags, mode);
 }
 
-// The mode argument is there only when the open may create a file. The
-// analyzer cannot see that the callers started `args`.
-int ModeOf(int flags, va_list args) {
-  const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-  return creates ? va_arg(args, int) : 0;  // NOLINT(clang-analyzer-valist.Uninitialized)
-}
-
-}  // namespace
-
-// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
-extern "C" int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const int mode = ModeOf(flags, args);
-  va_end(args);
-  return OpenUnlessUnnamed("open", path, flags, mode);
-}
-
-// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
-extern "C" int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const int mode = ModeOf(flags, args);
-  va_end(args);
-  return OpenUnlessUnnamed("open64", path, flags, mode);
-}
+// The same function under its large-file name, which 64-bit glibc aliases.
+extern "C" int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 #ifdef TARNWICK_REFUSE_LINKS
 // NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
