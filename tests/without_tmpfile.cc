@@ -19,7 +19,7 @@ extern "C" int open(const char* path, int flags, ...) {
   if ((flags & O_CREAT) != 0) {
     va_list args;
     va_start(args, flags);
-    mode = va_arg(args, int);
+    mode = va_arg(args, int);  // NOLINT(clang-analyzer-valist.Uninitialized): started above
     va_end(args);
   }
   using OpenFunction = int (*)(const char*, int, ...);
@@ -27,6 +27,7 @@ extern "C" int open(const char* path, int flags, ...) {
 }
 
 // The same function under its large-file name, which 64-bit glibc aliases.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 #ifdef TARNWICK_REFUSE_LINKS
