@@ -1,29 +1,25 @@
-#include "tests/failing_allocator.h"
-
+// Linked into a test, replaces operator new with one that fails on demand:
+// FailAllocationsAfter(n) lets n more allocations succeed, then throws
+// std::bad_alloc until FailAllocationsAfter(-1).
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
-
-std::atomic<long> allocations_left{-1};  // -1: never fail
-
+std::atomic<long> allocations_left{-1};
 }  // namespace
 
 namespace tarnwick::testing {
-
 void FailAllocationsAfter(long allocations) { allocations_left = allocations; }
-void StopFailingAllocations() { allocations_left = -1; }
-
 }  // namespace tarnwick::testing
 
 void* operator new(std::size_t size) {
   long left = allocations_left.load();
   while (left > 0 && !allocations_left.compare_exchange_weak(left, left - 1)) {
   }
-  if (left == 0) throw std::bad_alloc();
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
-  throw std::bad_alloc();
+  void* block = left == 0 ? nullptr : std::malloc(size == 0 ? 1 : size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
 }
 void* operator new[](std::size_t size) { return operator new(size); }
 void operator delete(void* block) noexcept { std::free(block); }

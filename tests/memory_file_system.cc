@@ -1,70 +1,56 @@
 #include "tests/memory_file_system.h"
 
 #include <algorithm>
-#include <cstring>
-#include <utility>
 
 namespace tarnwick::testing {
 namespace {
 
-bool Reaches(const std::optional<std::uint64_t>& offset, std::uint64_t from,
-             std::size_t size) {
-  return offset && *offset < from + size;
-}
-
 class MemoryInputFile final : public InputFile {
  public:
-  MemoryInputFile(Bytes contents, const Faults& faults)
-      : contents_(std::move(contents)), faults_(faults) {}
-
-  std::optional<std::uint64_t> Size() override {
-    if (faults_.size_unknown) return std::nullopt;
-    return faults_.reported_size.value_or(contents_.size());
+  MemoryInputFile(const Bytes& contents, const MemoryFileSystem& files) : size_(contents.size()), files_(files) {
+    contents_.assign(contents.begin(), contents.begin() + std::min<std::uint64_t>(size_, files.Offset("ends")));
   }
 
-  std::optional<std::size_t> Read(std::uint8_t* buffer,
-                                  std::size_t size) override {
-    if (Reaches(faults_.read_error_at, position_, size)) return std::nullopt;
-    const std::uint64_t end =
-        std::min<std::uint64_t>(contents_.size(),
-                                faults_.input_ends_at.value_or(contents_.size()));
-    const std::size_t got = std::min<std::uint64_t>(size, end - std::min(end, position_));
-    if (got != 0) std::memcpy(buffer, contents_.data() + position_, got);
-    position_ += got;
+  std::optional<std::uint64_t> Size() override {
+    const std::uint64_t size = files_.faults.contains("size") ? files_.Offset("size") : size_;
+    return size == MemoryFileSystem::kNever ? std::nullopt : std::optional(size);
+  }
+
+  std::optional<std::size_t> Read(std::uint8_t* buffer, std::size_t size) override {
+    if (files_.Offset("read-error") < read_ + size) return std::nullopt;
+    const std::size_t got = std::min(size, contents_.size() - read_);
+    std::copy_n(contents_.begin() + static_cast<std::ptrdiff_t>(read_), got, buffer);
+    read_ += got;
     return got;
   }
 
  private:
-  Bytes contents_;
-  const Faults& faults_;
-  std::uint64_t position_ = 0;
+  Bytes contents_;  // what reads deliver: less than the size if the file shrank
+  std::uint64_t size_;
+  const MemoryFileSystem& files_;
+  std::size_t read_ = 0;
 };
 
 class MemoryOutputFile final : public OutputFile {
  public:
-  MemoryOutputFile(MemoryFileSystem& files, std::string path)
-      : files_(files), path_(std::move(path)) {
+  MemoryOutputFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {
     ++files_.unpublished_outputs;
   }
-  ~MemoryOutputFile() override {
-    if (!published_) --files_.unpublished_outputs;
-  }
+  ~MemoryOutputFile() override { files_.unpublished_outputs -= path_.empty() ? 0 : 1; }
   MemoryOutputFile(const MemoryOutputFile&) = delete;
   MemoryOutputFile& operator=(const MemoryOutputFile&) = delete;
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    if (Reaches(files_.faults.write_error_at, contents_.size(), size)) {
-      return false;
-    }
+    if (files_.Offset("write-error") < contents_.size() + size) return false;
     contents_.insert(contents_.end(), data, data + size);
     return true;
   }
 
   PublishResult Publish() override {
-    if (files_.faults.publish_fails) return *files_.faults.publish_fails;
-    if (files_.files.contains(path_)) return PublishResult::kNameTaken;
-    files_.files[path_] = std::move(contents_);
-    published_ = true;
+    const std::string fault = files_.faults.contains("publish") ? files_.faults["publish"] : "";
+    if (fault == "failed") return PublishResult::kFailed;
+    if (fault == "taken" || !files_.files.emplace(path_, contents_).second) return PublishResult::kNameTaken;
+    path_.clear();  // published
     --files_.unpublished_outputs;
     return PublishResult::kPublished;
   }
@@ -73,20 +59,22 @@ class MemoryOutputFile final : public OutputFile {
   MemoryFileSystem& files_;
   std::string path_;
   Bytes contents_;
-  bool published_ = false;
 };
 
 }  // namespace
 
+std::uint64_t MemoryFileSystem::Offset(const std::string& fault) const {
+  const auto found = faults.find(fault);
+  return found == faults.end() || found->second == "unknown" ? kNever : std::stoull(found->second);
+}
+
 std::unique_ptr<InputFile> MemoryFileSystem::OpenInput(const char* path) {
   const auto file = files.find(path);
-  if (file == files.end()) return nullptr;
-  return std::make_unique<MemoryInputFile>(file->second, faults);
+  return file == files.end() ? nullptr : std::make_unique<MemoryInputFile>(file->second, *this);
 }
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const char* path) {
-  if (files.contains(path)) return nullptr;
-  return std::make_unique<MemoryOutputFile>(*this, path);
+  return files.contains(path) ? nullptr : std::make_unique<MemoryOutputFile>(*this, path);
 }
 
 }  // namespace tarnwick::testing

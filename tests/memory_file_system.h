@@ -2,6 +2,7 @@
 #define TARNWICK_TESTS_MEMORY_FILE_SYSTEM_H_
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -12,25 +13,22 @@
 
 namespace tarnwick::testing {
 
-// Faults to put behind the file layer; offsets count bytes from the start
-// of the file concerned.
-struct Faults {
-  std::optional<std::uint64_t> reported_size;   // Size() claims this
-  bool size_unknown = false;                    // Size() fails
-  std::optional<std::uint64_t> input_ends_at;   // the file shrank to this
-  std::optional<std::uint64_t> read_error_at;   // a read reaching it fails
-  std::optional<std::uint64_t> write_error_at;  // a write reaching it fails
-  std::optional<PublishResult> publish_fails;   // Publish returns this
-};
-
-// Files held in memory, with faults on demand. Tracks outputs that are
-// still unpublished, so a test can prove that none is left behind.
+// Files held in memory, with faults put behind the file layer by name:
+//   size=N|unknown  what the input's Size() reports
+//   ends=N          the input delivers only its first N bytes
+//   read-error=N    a read reaching input offset N fails
+//   write-error=N   a write reaching output offset N fails
+//   publish=taken|failed  what Publish() returns
+// It counts outputs still unpublished, so a test can prove none is left.
 class MemoryFileSystem final : public FileSystem {
  public:
   std::map<std::string, Bytes> files;
-  Faults faults;
+  std::map<std::string, std::string> faults;
   int unpublished_outputs = 0;
 
+  // A fault's offset; kNever, which no offset reaches, when absent or unknown.
+  static constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t Offset(const std::string& fault) const;
   std::unique_ptr<InputFile> OpenInput(const char* path) override;
   std::unique_ptr<OutputFile> CreateOutput(const char* path) override;
 };

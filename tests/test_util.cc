@@ -2,57 +2,40 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace tarnwick::testing {
 
-Bytes FromHex(std::string_view hex) {
-  if (hex == "-") return {};
-  if (hex.size() % 2 != 0) throw std::invalid_argument("odd hex length");
+Bytes FromHex(const std::string& hex) {
   Bytes bytes;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(
-        std::stoul(std::string(hex.substr(i, 2)), nullptr, 16)));
+  for (std::size_t i = 0; hex != "-" && i < hex.size(); i += 2) {
+    bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
   }
   return bytes;
 }
 
-std::string ToHex(const Bytes& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (std::uint8_t b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 0xF];
-  }
-  return hex;
-}
-
-std::vector<std::string> VectorLines(const std::string& file_name) {
-  const std::string path = std::string(TARNWICK_TESTDATA_DIR) + "/" + file_name;
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot open " + path);
+std::vector<std::string> DataLines(const std::string& file_name) {
+  std::ifstream in(std::string(TARNWICK_TESTDATA_DIR) + "/" + file_name);
+  if (!in) throw std::runtime_error("no test data " + file_name);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    lines.push_back(line);
+    if (!line.empty() && line[0] != '#') lines.push_back(line);
   }
   return lines;
 }
 
-std::vector<std::string> Fields(const std::string& line) {
+std::vector<std::string> Split(const std::string& line) {
   std::istringstream in(line);
-  std::vector<std::string> fields;
-  for (std::string field; in >> field;) fields.push_back(field);
-  return fields;
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 engine(seed);
   Bytes bytes(size);
-  std::generate(bytes.begin(), bytes.end(),
-                [&engine] { return static_cast<std::uint8_t>(engine()); });
+  std::generate(bytes.begin(), bytes.end(), [&engine] { return static_cast<std::uint8_t>(engine()); });
   return bytes;
 }
 

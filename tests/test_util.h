@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace tarnwick::testing {
@@ -11,16 +10,14 @@ namespace tarnwick::testing {
 using Bytes = std::vector<std::uint8_t>;
 
 // Hex digits to bytes; "-" stands for no bytes.
-Bytes FromHex(std::string_view hex);
-std::string ToHex(const Bytes& bytes);
+Bytes FromHex(const std::string& hex);
 
-// The non-blank, non-comment lines of a file in the test data folder.
-std::vector<std::string> VectorLines(const std::string& file_name);
+// The lines of a file in testdata/, blank lines and # comments left out,
+// and a line's whitespace-separated fields.
+std::vector<std::string> DataLines(const std::string& file_name);
+std::vector<std::string> Split(const std::string& line);
 
-// A line's whitespace-separated fields.
-std::vector<std::string> Fields(const std::string& line);
-
-// Deterministic pseudo-random bytes, so a failure can be replayed.
+// Pseudo-random bytes, the same for the same seed, so a failure replays.
 Bytes RandomBytes(std::size_t size, std::uint32_t seed);
 
 }  // namespace tarnwick::testing

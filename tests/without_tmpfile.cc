@@ -1,4 +1,4 @@
-// Preloaded under the file layer's tests to drive, on a file system that has
+// Preloaded under the end-to-end tests to drive, on a file system that has
 // unnamed temporaries and hard links, the paths taken where it has neither:
 // O_TMPFILE opens fail as unsupported, and built with TARNWICK_REFUSE_LINKS,
 // so does link().
@@ -15,13 +15,11 @@ extern "C" int open(const char* path, int flags, ...) {
     errno = EOPNOTSUPP;
     return -1;
   }
-  int mode = 0;  // passed only by an open that may create the file
-  if ((flags & O_CREAT) != 0) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, int);  // NOLINT(clang-analyzer-valist.Uninitialized): started above
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started above
+  const int mode = (flags & O_CREAT) != 0 ? va_arg(args, int) : 0;  // passed only with O_CREAT
+  va_end(args);
   using OpenFunction = int (*)(const char*, int, ...);
   return reinterpret_cast<OpenFunction>(::dlsym(RTLD_NEXT, "open"))(path, flags, mode);
 }
