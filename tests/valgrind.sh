@@ -10,3 +10,9 @@ find build/ci -name '*_test' -type f -perm -u+x -print0 | xargs -0 -P2 -I{} sh -
   if valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
       "$1" --gtest_filter=-*AllocationFailure* >"$2/${1##*/}.log" 2>&1; then echo "valgrind: ${1##*/} clean"
   else tail -n 40 "$2/${1##*/}.log"; echo "valgrind: ${1##*/} failed" >&2; exit 255; fi' _ {} $logs
+# The binary itself, through the platform's file layer.
+head -c 1000000 /dev/urandom >$logs/plain && rm -f $logs/sealed $logs/restored
+for run in "-e pw $logs/plain $logs/sealed" "-d pw $logs/sealed $logs/restored"; do
+  valgrind -q --error-exitcode=99 --leak-check=full build/ci/tool/Tarnwick $run
+done
+cmp $logs/plain $logs/restored && echo "valgrind: Tarnwick clean"
