@@ -119,7 +119,9 @@ TEST(BlowfishTest, KernelsMatchTheReferenceInPlaceAndApart) {
   std::vector<std::uint32_t> tables(18 + 1024);
   const Bytes random = RandomBytes(4 * tables.size(), 1);
   std::memcpy(tables.data(), random.data(), random.size());
-  for (const auto& kernel : tarnwick::blowfish::SupportedKernels()) {
+  const auto kernels = tarnwick::blowfish::SupportedKernels();
+  ASSERT_GE(kernels.size(), 2u) << "the portable kernels run everywhere";
+  for (const auto& kernel : kernels) {
     for (std::size_t blocks = 0; blocks <= 300; ++blocks) {
       const Bytes plain = RandomBytes(8 * blocks, static_cast<std::uint32_t>(blocks));
       Bytes expected(8 * blocks + 8, 0xA5), apart = expected, in_place = plain;
