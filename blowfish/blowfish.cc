@@ -138,12 +138,3 @@ void CBlowFish::Blowfish_encipher(std::uint32_t* left,
   *left = l[0];
   *right = r[0];
 }
-
-void CBlowFish::Blowfish_decipher(std::uint32_t* left,
-                                  std::uint32_t* right) const {
-  std::uint32_t l[1] = {*left};
-  std::uint32_t r[1] = {*right};
-  tarnwick::blowfish::Rounds(Reversed(PArray.get()).data(), SBoxes.get(), l, r);
-  *left = l[0];
-  *right = r[0];
-}

@@ -50,7 +50,6 @@ class CBlowFish {
 
  private:
   void Blowfish_encipher(std::uint32_t* left, std::uint32_t* right) const;
-  void Blowfish_decipher(std::uint32_t* left, std::uint32_t* right) const;
 
   void Allocate();
   void Wipe();

@@ -17,10 +17,10 @@ std::uint32_t RecordLength(std::uint32_t dataLength) {
 }
 
 bool LengthFits(std::uint32_t lengthField, std::uint32_t recordLength) {
-  // 64-bit sums: a field near 2^32 must not wrap around into a fit.
-  return recordLength >= kLengthFieldSize &&
-         RoundUpToBlock(std::uint64_t{lengthField} + kLengthFieldSize) ==
-             recordLength;
+  // 64-bit sums: a field near 2^32 must not wrap around into a fit. The sum
+  // rounds up to 8 or more, so a record too short for the field never fits.
+  return RoundUpToBlock(std::uint64_t{lengthField} + kLengthFieldSize) ==
+         recordLength;
 }
 
 void StoreLength(std::uint32_t length, std::uint8_t out[kLengthFieldSize]) {

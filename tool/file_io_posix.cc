@@ -24,7 +24,6 @@ class Descriptor {
   Descriptor& operator=(const Descriptor&) = delete;
 
   int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
 
   // Closing is where some file systems report a failed write.
   bool Close() {
