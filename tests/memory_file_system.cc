@@ -24,6 +24,12 @@ class MemoryInputFile final : public InputFile {
     return got;
   }
 
+  // A file that delivers more than its size grew or changed as it was read.
+  bool ConfirmUnchanged() override {
+    std::uint8_t beyond = 0;
+    return Read(&beyond, 1) == 0u;
+  }
+
  private:
   Bytes contents_;  // what reads deliver: less than the size if the file shrank
   std::uint64_t size_;

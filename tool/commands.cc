@@ -88,6 +88,7 @@ int Encode(const char* password, const char* inputPath, const char* outputPath,
     if (!output->Write(chunk.data(), length)) return Fail(kOutputWriteFailed);
     done += length;
   }
+  if (!input->ConfirmUnchanged()) return Fail(kInputReadFailed);
   return Publish(*output);
 }
 
@@ -137,6 +138,7 @@ int Decode(const char* password, const char* inputPath, const char* outputPath,
     dataLeft -= static_cast<std::uint32_t>(data);
     done += length;
   } while (done < recordLength);
+  if (!input->ConfirmUnchanged()) return Fail(kInputReadFailed);
   return Publish(*output);
 }
 

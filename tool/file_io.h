@@ -17,13 +17,20 @@ class InputFile {
  public:
   virtual ~InputFile() = default;
 
-  // The file's size in bytes, or nothing when it cannot be obtained.
+  // The file's size in bytes when it was opened, or nothing when it cannot
+  // be obtained.
   virtual std::optional<std::uint64_t> Size() = 0;
 
   // Reads up to `size` bytes into `buffer`, fewer only at the end of the
   // file; 0 means the end. Nothing on a read error.
   virtual std::optional<std::size_t> Read(std::uint8_t* buffer,
                                           std::size_t size) = 0;
+
+  // Called once Size() bytes have been read: false when the file holds more
+  // than its size said (as /proc files, which state 0, do), or changed while
+  // it was read. The bytes read are then no faithful copy of any version of
+  // the file.
+  virtual bool ConfirmUnchanged() = 0;
 };
 
 enum class PublishResult {
@@ -54,16 +61,24 @@ class FileSystem {
 
   // Opens an existing regular file (a link to one is followed); nullptr when
   // it does not exist, is not a regular file, cannot be read or is in use.
+  // Anything else (a FIFO, a device) is refused without being opened, as
+  // opening one can act on it.
   virtual std::unique_ptr<InputFile> OpenInput(const char* path) = 0;
 
   // Starts an output file to be published as `path`; nullptr when something
-  // already exists under that name (a dangling link included) or the file
-  // cannot be created.
+  // already exists under that name (a dangling link included), the name
+  // cannot be a file's (empty, or ending in a separator) or the file cannot
+  // be created.
   virtual std::unique_ptr<OutputFile> CreateOutput(const char* path) = 0;
 };
 
 // The platform's file system.
 FileSystem& PlatformFileSystem();
+
+// Removes from disk what unpublished outputs hold there, for a process about
+// to end without unwinding. Takes no lock and allocates nothing, so a signal
+// handler or an out-of-memory exit may call it.
+void RemoveUnpublishedOutputs() noexcept;
 
 }  // namespace tarnwick
 

@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -18,12 +21,18 @@ namespace {
 
 class Descriptor {
  public:
-  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor() = default;
   ~Descriptor() { Close(); }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
 
   int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+  void Reset(int fd) {
+    Close();
+    fd_ = fd;
+  }
 
   // Closing is where some file systems report a failed write.
   bool Close() {
@@ -34,19 +43,45 @@ class Descriptor {
   }
 
  private:
-  int fd_;
+  int fd_ = -1;
 };
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Where the file system has no such lock (NFS refuses an exclusive lock on
+// a read-only descriptor with EBADF), the file is read unlocked; only a
+// lock held by another opener refuses it.
+bool LockedOrUnlockable(int fd) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+  return errno == EBADF || errno == ENOLCK || errno == EOPNOTSUPP ||
+         errno == EINVAL;
+}
+
+bool ClearNonBlocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
 
 class PosixInputFile final : public InputFile {
  public:
-  explicit PosixInputFile(int fd) : fd_(fd) {}
+  bool Open(const char* path) {
+    // Opening a FIFO releases a writer blocked on it, and opening a device
+    // can act on it (a tape rewinds): look before opening.
+    struct stat named {};
+    if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode)) return false;
+    // O_NONBLOCK: should a FIFO have taken the file's place since, the open
+    // must not wait for a writer.
+    fd_.Reset(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return fd_.valid() && ::fstat(fd_.get(), &opened_) == 0 &&
+           S_ISREG(opened_.st_mode) && LockedOrUnlockable(fd_.get()) &&
+           ClearNonBlocking(fd_.get());
+  }
 
   std::optional<std::uint64_t> Size() override {
-    struct stat status {};
-    if (::fstat(fd_.get(), &status) != 0 || status.st_size < 0) {
-      return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(status.st_size);
+    if (opened_.st_size < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(opened_.st_size);
   }
 
   std::optional<std::size_t> Read(std::uint8_t* buffer,
@@ -64,9 +99,28 @@ class PosixInputFile final : public InputFile {
     return total;
   }
 
+  // Writers in place need not lock, so the lock alone does not rule out a
+  // change; the times do, to the file system's clock resolution.
+  bool ConfirmUnchanged() override {
+    std::uint8_t beyond = 0;
+    struct stat now {};
+    return Read(&beyond, 1) == 0u && ::fstat(fd_.get(), &now) == 0 &&
+           now.st_size == opened_.st_size &&
+           SameTime(now.st_mtim, opened_.st_mtim) &&
+           SameTime(now.st_ctim, opened_.st_ctim);
+  }
+
  private:
   Descriptor fd_;
+  struct stat opened_ {};
 };
+
+// An empty name, or one ending in a slash, can name no new file; refused
+// before anything is written for it.
+bool NamesAFile(const char* path) {
+  const std::size_t length = std::strlen(path);
+  return length != 0 && path[length - 1] != '/';
+}
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -98,31 +152,114 @@ bool UnnamedUnsupported(int error) {
 }
 
 // Gives `fd`'s unnamed file the name `path`; fails with EEXIST if taken.
+// The descriptor itself first: a path through /proc could be steered to
+// another file where /proc is not what it seems.
 bool LinkUnnamed(int fd, const char* path) {
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) {
-    return true;
-  }
 #ifdef AT_EMPTY_PATH
-  // Without /proc mounted; needs privileges on older kernels.
-  if (errno == ENOENT) return ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0;
+  if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return true;
+  // Kernels before 6.10 refuse it to the unprivileged, with ENOENT.
+  if (errno != ENOENT && errno != EPERM && errno != EINVAL) return false;
 #endif
-  return false;
+  char self[32];
+  (void)std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
 }
 
 // Gives the named temporary `temporary` the name `path` without replacing
 // anything there: a hard link where the file system has them, otherwise a
 // rename that refuses an existing target.
-bool LinkNamed(const std::string& temporary, const char* path) {
-  if (::link(temporary.c_str(), path) == 0) return true;
+bool LinkNamed(const char* temporary, const char* path) {
+  if (::link(temporary, path) == 0) return true;
 #ifdef RENAME_NOREPLACE
   if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK) {
-    return ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path,
+    return ::renameat2(AT_FDCWD, temporary, AT_FDCWD, path,
                        RENAME_NOREPLACE) == 0;
   }
 #endif
   return false;
 }
+
+// The signals that end a run and can be caught; their handler removes the
+// hidden temporary first.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+sigset_t EndingSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : kEndingSignals) sigaddset(&set, signal);
+  return set;
+}
+
+// A hidden temporary's name, kept in static storage so that a signal
+// handler or an out-of-memory exit can remove the file without allocating
+// or locking. Whoever moves a slot out of kExists removes the file, once.
+class HiddenTemporary {
+ public:
+  // Creates a hidden file in `directory` and opens it for writing into
+  // `fd`; nullptr when it cannot be created.
+  static HiddenTemporary* Create(const std::string& directory,
+                                 Descriptor& fd) {
+    static constexpr char kName[] = "/.Tarnwick-XXXXXX";
+    if (directory.size() + sizeof kName > sizeof HiddenTemporary::name_) {
+      return nullptr;
+    }
+    HiddenTemporary* slot = ClaimSlot();
+    if (slot == nullptr) return nullptr;
+    std::memcpy(slot->name_, directory.data(), directory.size());
+    std::memcpy(slot->name_ + directory.size(), kName, sizeof kName);
+    // No ending signal may fall between the file's creation and its slot
+    // saying so.
+    const sigset_t ending = EndingSignals();
+    sigset_t previous;
+    (void)::pthread_sigmask(SIG_BLOCK, &ending, &previous);
+    fd.Reset(::mkostemp(slot->name_, O_CLOEXEC));
+    slot->state_ = fd.valid() ? kExists : kFree;
+    (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return fd.valid() ? slot : nullptr;
+  }
+
+  const char* name() const { return name_; }
+
+  // Removes the file, unless a signal handler is doing so, and frees the
+  // slot.
+  void Remove() {
+    int exists = kExists;
+    if (!state_.compare_exchange_strong(exists, kRemoving)) return;
+    ::unlink(name_);
+    state_ = kFree;
+  }
+
+  // The slots stay taken: the process is ending.
+  static void RemoveAll() noexcept {
+    for (HiddenTemporary& slot : slots_) {
+      int exists = kExists;
+      if (slot.state_.compare_exchange_strong(exists, kRemoving)) {
+        ::unlink(slot.name_);
+      }
+    }
+  }
+
+ private:
+  enum State : int { kFree, kNaming, kExists, kRemoving };
+
+  static HiddenTemporary* ClaimSlot() {
+    for (HiddenTemporary& slot : slots_) {
+      int free = kFree;
+      if (slot.state_.compare_exchange_strong(free, kNaming)) return &slot;
+    }
+    errno = EMFILE;
+    return nullptr;
+  }
+
+  static_assert(std::atomic<int>::is_always_lock_free);
+  std::atomic<int> state_{kFree};
+  char name_[PATH_MAX] = {};
+
+  // More than a run ever holds at once.
+  static HiddenTemporary slots_[4];
+};
+
+HiddenTemporary HiddenTemporary::slots_[4];
 
 PublishResult FailedPublish() {
   return errno == EEXIST ? PublishResult::kNameTaken : PublishResult::kFailed;
@@ -132,16 +269,25 @@ PublishResult FailedPublish() {
 // otherwise hidden; only Publish gives them the output's name.
 class PosixOutputFile final : public OutputFile {
  public:
-  PosixOutputFile(int fd, std::string path, std::string temporary)
-      : fd_(fd), path_(std::move(path)), temporary_(std::move(temporary)) {}
+  explicit PosixOutputFile(std::string path) : path_(std::move(path)) {}
 
   ~PosixOutputFile() override {
     fd_.Close();
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    if (temporary_ != nullptr) temporary_->Remove();
   }
 
   PosixOutputFile(const PosixOutputFile&) = delete;
   PosixOutputFile& operator=(const PosixOutputFile&) = delete;
+
+  // Allocates nothing once a file exists, so running out of memory cannot
+  // strand one.
+  bool Create(const std::string& directory) {
+    fd_.Reset(OpenUnnamed(directory));
+    if (fd_.valid()) return true;
+    if (!UnnamedUnsupported(errno)) return false;
+    temporary_ = HiddenTemporary::Create(directory, fd_);
+    return temporary_ != nullptr;
+  }
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
     while (size > 0) {
@@ -157,7 +303,7 @@ class PosixOutputFile final : public OutputFile {
   }
 
   PublishResult Publish() override {
-    return temporary_.empty() ? PublishUnnamed() : PublishNamed();
+    return temporary_ == nullptr ? PublishUnnamed() : PublishNamed();
   }
 
  private:
@@ -175,44 +321,56 @@ class PosixOutputFile final : public OutputFile {
   PublishResult PublishNamed() {
     PublishResult result = PublishResult::kFailed;
     if (fd_.Close()) {
-      result = LinkNamed(temporary_, path_.c_str()) ? PublishResult::kPublished
-                                                    : FailedPublish();
+      result = LinkNamed(temporary_->name(), path_.c_str())
+                   ? PublishResult::kPublished
+                   : FailedPublish();
     }
-    ::unlink(temporary_.c_str());
-    temporary_.clear();
+    temporary_->Remove();
+    temporary_ = nullptr;
     return result;
   }
 
   Descriptor fd_;
   std::string path_;
-  std::string temporary_;  // empty for an unnamed file
+  HiddenTemporary* temporary_ = nullptr;  // null for an unnamed file
 };
+
+// Removes the hidden temporary, then ends the process as the signal would
+// have.
+void RemoveTemporariesAndEnd(int signal) {
+  HiddenTemporary::RemoveAll();
+  (void)std::signal(signal, SIG_DFL);
+  (void)std::raise(signal);
+}
+
+// A signal the caller ignores or handles itself keeps its disposition (a
+// run under nohup is not ended by SIGHUP at all).
+void HandleEndingSignals() {
+  struct sigaction handler {};
+  handler.sa_handler = RemoveTemporariesAndEnd;
+  handler.sa_mask = EndingSignals();
+  for (const int signal : kEndingSignals) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 &&
+        current.sa_handler == SIG_DFL) {
+      (void)::sigaction(signal, &handler, nullptr);
+    }
+  }
+}
 
 class PosixFileSystem final : public FileSystem {
  public:
   std::unique_ptr<InputFile> OpenInput(const char* path) override {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    auto input = std::make_unique<PosixInputFile>(fd);
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
-    // Advisory, so it keeps out only openers that lock too, as this tool does.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return nullptr;
-    if (::fcntl(fd, F_SETFL, O_RDONLY) != 0) return nullptr;
+    auto input = std::make_unique<PosixInputFile>();
+    if (!input->Open(path)) return nullptr;
     return input;
   }
 
   std::unique_ptr<OutputFile> CreateOutput(const char* path) override {
-    if (Exists(path)) return nullptr;
-    const std::string directory = DirectoryOf(path);
-    const int unnamed = OpenUnnamed(directory);
-    if (unnamed >= 0) return std::make_unique<PosixOutputFile>(unnamed, path, "");
-    if (!UnnamedUnsupported(errno)) return nullptr;
-    std::string temporary = directory + "/.Tarnwick-XXXXXX";
-    const int named = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (named < 0) return nullptr;
-    return std::make_unique<PosixOutputFile>(named, path, std::move(temporary));
+    if (!NamesAFile(path) || Exists(path)) return nullptr;
+    auto output = std::make_unique<PosixOutputFile>(path);
+    if (!output->Create(DirectoryOf(path))) return nullptr;
+    return output;
   }
 };
 
@@ -223,9 +381,12 @@ FileSystem& PlatformFileSystem() {
     // A file-size limit then fails the write with EFBIG, which is reported,
     // instead of killing the process.
     (void)std::signal(SIGXFSZ, SIG_IGN);
+    HandleEndingSignals();
     return PosixFileSystem{};
   }();
   return files;
 }
+
+void RemoveUnpublishedOutputs() noexcept { HiddenTemporary::RemoveAll(); }
 
 }  // namespace tarnwick

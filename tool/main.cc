@@ -1,4 +1,10 @@
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <new>
+
 #include "tool/commands.h"
+#include "tool/file_io.h"
 #include "tool/messages.h"
 
 namespace {
@@ -15,9 +21,26 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
   return *a == *b;
 }
 
+// Runs where any allocation fails. Throwing std::bad_alloc may need memory
+// itself, so the run ends here, before anything unwinds.
+void EndOutOfMemory() {
+  // Of threads out of memory together, one reports; the others retry until
+  // the process has ended.
+  static std::atomic_flag reported;
+  if (reported.test_and_set()) return;
+  tarnwick::PrintUnbuffered(tarnwick::kOutOfMemory);
+  tarnwick::RemoveUnpublishedOutputs();
+  std::_Exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  std::set_new_handler(EndOutOfMemory);
+#ifdef SIGPIPE
+  // A message lost in a closed pipe must not change the exit status.
+  (void)std::signal(SIGPIPE, SIG_IGN);
+#endif
   if (argc != 5) {
     tarnwick::Print(tarnwick::kUsageLine);
     tarnwick::Print(tarnwick::kUsageOptionsLine);

@@ -23,6 +23,10 @@ inline constexpr char kOutOfMemory[] = "Out of memory.\n";
 // Prints one message, unchanged, on standard output.
 void Print(const char* message);
 
+// The same for a process out of memory: straight to the descriptor, as the
+// stream's buffer may need memory of its own.
+void PrintUnbuffered(const char* message) noexcept;
+
 }  // namespace tarnwick
 
 #endif  // TARNWICK_TOOL_MESSAGES_H_
