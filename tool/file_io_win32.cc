@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -69,9 +70,22 @@ class Win32InputFile final : public InputFile {
     return total;
   }
 
+  // Nobody else can write to the unshared file while it is open; only a
+  // size the file does not keep to shows here.
+  bool ConfirmUnchanged() override {
+    std::uint8_t beyond = 0;
+    return Read(&beyond, 1) == 0u;
+  }
+
  private:
   Handle handle_;
 };
+
+// An empty name, or one ending in a separator, can name no new file.
+bool NamesAFile(const char* path) {
+  const std::size_t length = std::strlen(path);
+  return length != 0 && path[length - 1] != '\\' && path[length - 1] != '/';
+}
 
 // Everything of `path` up to its file name: the directory with its trailing
 // separator, a bare drive ("C:"), or nothing for the current directory.
@@ -93,8 +107,19 @@ bool NameTaken(DWORD error) {
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
 }
 
+// Whether the file of `handle` goes when its last handle closes, which the
+// system does as the process ends, however it ends.
+bool SetDeleteOnClose(HANDLE handle, bool deleted) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = deleted ? TRUE : FALSE;
+  return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
 // Creates a hidden temporary beside the output, under a name that no other
-// run (nor an earlier attempt of this one) holds.
+// run (nor an earlier attempt of this one) holds. It is deleted when its
+// handle closes, so a killed run leaves nothing behind, until publishing
+// keeps it.
 std::pair<HANDLE, std::string> CreateTemporary(const std::string& prefix) {
   const DWORD process = ::GetCurrentProcessId();
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
@@ -105,16 +130,21 @@ std::pair<HANDLE, std::string> CreateTemporary(const std::string& prefix) {
                         attempt);
     std::string temporary = prefix + name;
     const HANDLE handle = ::CreateFileA(
-        temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) return {handle, std::move(temporary)};
+    if (handle != INVALID_HANDLE_VALUE) {
+      if (SetDeleteOnClose(handle, true)) return {handle, std::move(temporary)};
+      ::CloseHandle(handle);
+      ::DeleteFileA(temporary.c_str());
+      break;
+    }
     if (!NameTaken(::GetLastError())) break;
   }
   return {INVALID_HANDLE_VALUE, ""};
 }
 
 // Bytes go to the hidden temporary; only Publish gives them the output's
-// name. A killed run can leave the temporary behind, never a partial output.
+// name.
 class Win32OutputFile final : public OutputFile {
  public:
   Win32OutputFile(HANDLE handle, std::string path, std::string temporary)
@@ -155,8 +185,11 @@ class Win32OutputFile final : public OutputFile {
   std::string temporary_;  // empty once published or discarded
 
   PublishResult MoveIntoPlace() {
-    // The move needs the handle closed: nothing was shared with it.
-    if (!handle_.Close()) return PublishResult::kFailed;
+    // The move needs the handle closed (nothing was shared with it), and
+    // the file kept when it closes.
+    if (!SetDeleteOnClose(handle_.get(), false) || !handle_.Close()) {
+      return PublishResult::kFailed;
+    }
     if (::SetFileAttributesA(temporary_.c_str(), FILE_ATTRIBUTE_NORMAL) == 0) {
       return PublishResult::kFailed;
     }
@@ -191,7 +224,7 @@ class Win32FileSystem final : public FileSystem {
   }
 
   std::unique_ptr<OutputFile> CreateOutput(const char* path) override {
-    if (Exists(path)) return nullptr;
+    if (!NamesAFile(path) || Exists(path)) return nullptr;
     auto [handle, temporary] = CreateTemporary(DirectoryPrefixOf(path));
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32OutputFile>(handle, path, std::move(temporary));
@@ -209,5 +242,8 @@ FileSystem& PlatformFileSystem() {
   }();
   return files;
 }
+
+// The system deletes every temporary as the process's handles close.
+void RemoveUnpublishedOutputs() noexcept {}
 
 }  // namespace tarnwick

@@ -16,7 +16,12 @@ namespace tarnwick {
 void Print(const char* message) { (void)std::fputs(message, stdout); }
 
 void PrintUnbuffered(const char* message) noexcept {
-  (void)::write(1, message, static_cast<unsigned>(std::strlen(message)));
+  const auto size = static_cast<unsigned>(std::strlen(message));
+#ifdef _WIN32
+  (void)::_write(1, message, size);
+#else
+  (void)::write(1, message, size);
+#endif
 }
 
 }  // namespace tarnwick
