@@ -192,7 +192,7 @@ sigset_t EndingSignals() {
 
 // A hidden temporary's name, kept in static storage so that a signal
 // handler or an out-of-memory exit can remove the file without allocating
-// or locking. Whoever moves a slot out of kExists removes the file, once.
+// or locking. The name stays put until its slot is free again.
 class HiddenTemporary {
  public:
   // Creates a hidden file in `directory` and opens it for writing into
@@ -220,13 +220,12 @@ class HiddenTemporary {
 
   const char* name() const { return name_; }
 
-  // Removes the file, unless a signal handler is doing so, and frees the
-  // slot.
+  // Removes the file and frees the slot, unless a signal handler has taken
+  // it; removing first leaves no moment when the file exists unrecorded.
   void Remove() {
-    int exists = kExists;
-    if (!state_.compare_exchange_strong(exists, kRemoving)) return;
     ::unlink(name_);
-    state_ = kFree;
+    int exists = kExists;
+    state_.compare_exchange_strong(exists, kFree);
   }
 
   // The slots stay taken: the process is ending.
