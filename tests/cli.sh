@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The built binary end to end: arguments, exit status and streams, the file
-# layer's promises on a real file system, and runs that race, are killed, or
-# meet a limit. ctest also runs it with the file layer's fallbacks forced by
-# a preloaded library (tests/without_tmpfile.cc).
+# layer's promises on a real file system, and runs that race, are killed or
+# signalled, meet a limit or a closed pipe. ctest also runs it with the file
+# layer's fallbacks forced by a preloaded library (tests/without_tmpfile.cc).
 # Usage: tests/cli.sh TARNWICK
 set -uo pipefail
 bin=$(realpath "$1")
@@ -32,11 +32,23 @@ check 1 "$usage"
 check 1 "$usage" -e pw plain
 check 1 "$usage" -e pw plain out extra
 for option in -x -e1 -encode ""; do check 1 'Invalid option.\n' "$option" pw plain out; done
-for input in missing fifo dir; do check 1 'Input file open failed.\n' -d pw $input out; done
-for output in plain dangling dir/missing/out; do check 1 'Output file open failed.\n' -e pw plain $output; done
+for input in missing fifo dir /dev/null; do check 1 'Input file open failed.\n' -d pw $input out; done
+for output in plain dangling dir/missing/out '' dir/; do check 1 'Output file open failed.\n' -e pw plain "$output"; done
+for input in /proc/version /proc/self/status; do check 1 'Input file read failed.\n' -e pw $input out; done
+# A FIFO is refused unopened, which would release a writer blocked on it.
+{ : >fifo; : >"$work.released"; } & sleep 0.2
+check 1 'Input file open failed.\n' -e pw fifo out
+sleep 0.2 && [ ! -e "$work.released" ] || fail "the FIFO's writer was released"
+: <>fifo; wait
+# A closed pipe loses the message, not the status.
+{ sleep 0.3; env --default-signal=PIPE "$bin" -e pw missing out; echo $? >"$work.status"; } | true
+[ "$(cat "$work.status")" = 1 ] || fail "a closed pipe changed the status"
 exec 9<plain && flock 9  # another opener holds the input
 check 1 'Input file open failed.\n' -e pw plain out
 exec 9<&-
+for error in 9 37 95 22; do  # EBADF ENOLCK EOPNOTSUPP EINVAL: no locks (under the preload)
+  TARNWICK_FLOCK_ERRNO=$error check 0 '' -e pw plain unlocked && rm unlocked
+done
 for size in 0 1; do
   head -c $size plain >small && check 0 '' -e pw small sealed && check 0 '' -d pw sealed restored
   cmp -s small restored || fail "round trip of $size bytes"
@@ -57,6 +69,19 @@ for _ in 1 2 3; do
   cat "$work.first" "$work.second" | grep -qx 'Output file open failed.' || fail "race: both won"
   "$bin" -d pw race won && cmp -s won $winner || fail "race: the output is not the winner's"
   rm -f race won
+done
+
+# Memory short anywhere, from where the loader fails (127) up to enough; not
+# under the sanitizers, whose shadow memory alone exceeds any such limit.
+grep -qa __asan_init "$bin" || for input in plain sealed; do
+  option=-e && [ $input = plain ] || option=-d
+  for kib in $(seq 4096 16 65536); do
+    (ulimit -v $kib && exec "$bin" $option '' $input out) >"$work.out" 2>/dev/null
+    status=$? && [ $status = 0 ] && rm out && break
+    [ $status = 127 ] || [ "$status $(cat "$work.out")" = '1 Out of memory.' ] &&
+      ! ls -A | grep -qx 'out\|\.Tarnwick-.*' || { fail "ulimit -v $kib: status $status, left $(ls -A)"; break; }
+  done
+  [ $status = 0 ] || fail "$option never had memory enough"
 done
 
 # The output's size limited by ulimit, then by a full file system.
@@ -89,6 +114,22 @@ for option in -e -d; do
     [ "$(ls -A)" = "$inputs" ] || fail "killed $option left $(ls -A)"
   done
 done
+
+# Once the output is open: the input appended to, or rewritten in place (only
+# its times tell); on the fallback path, a signal that ends the run.
+truncate -s 128M big && inputs=$(ls -A)
+midrun() {
+  (ulimit -c 0 && exec env --default-signal "$bin" -e '' big out) >"$work.out" & pid=$!
+  until readlink /proc/$pid/fd/* | grep -q '/[#.][^/]*$' || [ ! -e /proc/$pid/cwd ]; do :; done
+  eval "$1"; wait $pid
+}
+for change in 'echo >>big' 'touch -d @1 big'; do
+  midrun "$change"; [ "$? $(cat "$work.out")" = '1 Input file read failed.' ] || fail "input changed: $change"
+done
+[ -z "${LD_PRELOAD:-}" ] || for signal in HUP INT QUIT TERM; do
+  midrun "kill -s $signal \$pid"; [ $? -gt 128 ] || fail "$signal did not end the run"
+done
+[ "$(ls -A)" = "$inputs" ] || fail "changed inputs and signals left $(ls -A)"
 
 [ $failures -eq 0 ] && echo "end-to-end checks passed"
 exit $((failures > 0))

@@ -1,13 +1,15 @@
 // Preloaded under the end-to-end tests to drive, on a file system that has
-// unnamed temporaries and hard links, the paths taken where it has neither:
-// O_TMPFILE opens fail as unsupported, and built with TARNWICK_REFUSE_LINKS,
-// so does link().
+// unnamed temporaries, hard links and locks, the paths taken where it has
+// none: O_TMPFILE opens fail as unsupported; built with TARNWICK_REFUSE_LINKS,
+// so does link(); and flock() fails with the error number in
+// TARNWICK_FLOCK_ERRNO while that is set.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 
 // NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int open(const char* path, int flags, ...) {
@@ -35,3 +37,10 @@ extern "C" int link(const char* /*from*/, const char* /*to*/) noexcept {
   return -1;
 }
 #endif
+
+extern "C" int flock(int fd, int operation) noexcept {
+  const char* error = std::getenv("TARNWICK_FLOCK_ERRNO");
+  if (error != nullptr) errno = static_cast<int>(std::strtol(error, nullptr, 10));
+  using FlockFunction = int (*)(int, int);
+  return error != nullptr ? -1 : reinterpret_cast<FlockFunction>(::dlsym(RTLD_NEXT, "flock"))(fd, operation);
+}
