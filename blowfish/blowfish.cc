@@ -16,7 +16,6 @@ using tarnwick::blowfish::StoreLittleEndian;
 constexpr std::size_t kSubkeys = 18;
 constexpr std::size_t kSBoxWords = 1024;
 constexpr std::uint32_t kBlockSize = 8;
-constexpr std::uint32_t kLargestEncodable = 0xFFFFFFF8;
 
 // Zeroes through a volatile pointer so the stores survive even when the
 // memory is about to be freed.
@@ -101,8 +100,8 @@ void CBlowFish::Initialize(const std::uint8_t* key, std::int32_t keyLength) {
   }
 }
 
+// Sizes above 0xFFFFFFF8 round up past 32 bits, which wraps them to 0.
 std::uint32_t CBlowFish::GetOutputLength(std::uint32_t size) const {
-  if (size > kLargestEncodable) return 0;
   return (size + kBlockSize - 1) & ~(kBlockSize - 1);
 }
 

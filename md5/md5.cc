@@ -41,7 +41,7 @@ void Step(RoundFunction f, std::uint32_t& a, std::uint32_t b, std::uint32_t c,
 }
 
 // The integer part of 2^32 * |sin(i + 1)|, i in radians.
-constexpr std::uint32_t kSine[64] = {
+constexpr std::uint32_t kSine[] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a,
     0xa8304613, 0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be,
     0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340,

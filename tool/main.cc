@@ -9,16 +9,12 @@
 
 namespace {
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Whole-string comparison that folds only ASCII letters, whatever the locale.
-bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (LowerAscii(*a) != LowerAscii(*b)) return false;
-  }
-  return *a == *b;
+// The option word as a whole, in either case of its ASCII letter, whatever
+// the locale: "-e" or "-E", "-d" or "-D".
+bool IsOption(const char* word, char letter) {
+  return word[0] == '-' &&
+         (word[1] == letter || word[1] == letter - 'a' + 'A') &&
+         word[2] == '\0';
 }
 
 // Runs where any allocation fails. Throwing std::bad_alloc may need memory
@@ -46,10 +42,10 @@ int main(int argc, char* argv[]) {
     tarnwick::Print(tarnwick::kUsageOptionsLine);
     return 1;
   }
-  if (EqualsIgnoringAsciiCase(argv[1], "-e")) {
+  if (IsOption(argv[1], 'e')) {
     return tarnwick::EncodeFile(argv[2], argv[3], argv[4]);
   }
-  if (EqualsIgnoringAsciiCase(argv[1], "-d")) {
+  if (IsOption(argv[1], 'd')) {
     return tarnwick::DecodeFile(argv[2], argv[3], argv[4]);
   }
   tarnwick::Print(tarnwick::kInvalidOption);
