@@ -264,16 +264,27 @@ PublishResult FailedPublish() {
   return errno == EEXIST ? PublishResult::kNameTaken : PublishResult::kFailed;
 }
 
+// Makes a new entry in `directory` survive a crash. A directory this process
+// may write but not read cannot be opened to sync, and some file systems
+// cannot sync one (EINVAL): the entry's fate then rests with the file system.
+bool SyncDirectory(const std::string& directory) {
+  Descriptor fd;
+  fd.Reset(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return errno == EACCES;
+  return ::fsync(fd.get()) == 0 || errno == EINVAL;
+}
+
+// Written bytes handed to the disk at a time while the run goes on, so the
+// sync before publishing waits only for the tail.
+constexpr off_t kWritebackStep = off_t{256} * 1024;
+
 // Bytes go to a temporary in the output's directory, unnamed where possible,
 // otherwise hidden; only Publish gives them the output's name.
 class PosixOutputFile final : public OutputFile {
  public:
   explicit PosixOutputFile(std::string path) : path_(std::move(path)) {}
 
-  ~PosixOutputFile() override {
-    fd_.Close();
-    if (temporary_ != nullptr) temporary_->Remove();
-  }
+  ~PosixOutputFile() override { Discard(); }
 
   PosixOutputFile(const PosixOutputFile&) = delete;
   PosixOutputFile& operator=(const PosixOutputFile&) = delete;
@@ -281,6 +292,7 @@ class PosixOutputFile final : public OutputFile {
   // Allocates nothing once a file exists, so running out of memory cannot
   // strand one.
   bool Create(const std::string& directory) {
+    directory_ = directory;
     fd_.Reset(OpenUnnamed(directory));
     if (fd_.valid()) return true;
     if (!UnnamedUnsupported(errno)) return false;
@@ -297,22 +309,41 @@ class PosixOutputFile final : public OutputFile {
       }
       data += written;
       size -= static_cast<std::size_t>(written);
+      written_ += written;
     }
+    StartWriteback();
     return true;
   }
 
+  // The data reaches the disk before the name appears, and the name right
+  // after: a crash leaves no output or a complete one, never a partial one.
   PublishResult Publish() override {
-    return temporary_ == nullptr ? PublishUnnamed() : PublishNamed();
+    if (::fdatasync(fd_.get()) != 0) {
+      Discard();
+      return PublishResult::kFailed;
+    }
+    const PublishResult result =
+        temporary_ == nullptr ? PublishUnnamed() : PublishNamed();
+    if (result == PublishResult::kPublished && !SyncDirectory(directory_)) {
+      return Unpublish();
+    }
+    return result;
   }
 
  private:
+  // Advisory: a failed writeback shows again in the sync before publishing.
+  void StartWriteback() {
+#ifdef SYNC_FILE_RANGE_WRITE
+    if (written_ - started_ < kWritebackStep) return;
+    (void)::sync_file_range(fd_.get(), started_, written_ - started_,
+                            SYNC_FILE_RANGE_WRITE);
+    started_ = written_;
+#endif
+  }
+
   PublishResult PublishUnnamed() {
     if (!LinkUnnamed(fd_.get(), path_.c_str())) return FailedPublish();
-    if (!fd_.Close()) {
-      ::unlink(path_.c_str());
-      return PublishResult::kFailed;
-    }
-    return PublishResult::kPublished;
+    return fd_.Close() ? PublishResult::kPublished : Unpublish();
   }
 
   // The temporary goes whatever the outcome; after a rename it is gone
@@ -324,14 +355,27 @@ class PosixOutputFile final : public OutputFile {
                    ? PublishResult::kPublished
                    : FailedPublish();
     }
-    temporary_->Remove();
-    temporary_ = nullptr;
+    Discard();
     return result;
+  }
+
+  PublishResult Unpublish() {
+    ::unlink(path_.c_str());
+    return PublishResult::kFailed;
+  }
+
+  void Discard() {
+    fd_.Close();
+    if (temporary_ != nullptr) temporary_->Remove();
+    temporary_ = nullptr;
   }
 
   Descriptor fd_;
   std::string path_;
+  std::string directory_;  // kept from Create: Publish allocates nothing
   HiddenTemporary* temporary_ = nullptr;  // null for an unnamed file
+  off_t written_ = 0;
+  off_t started_ = 0;  // written bytes whose writeback has been started
 };
 
 // Removes the hidden temporary, then ends the process as the signal would

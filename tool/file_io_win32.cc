@@ -185,9 +185,11 @@ class Win32OutputFile final : public OutputFile {
   std::string temporary_;  // empty once published or discarded
 
   PublishResult MoveIntoPlace() {
-    // The move needs the handle closed (nothing was shared with it), and
-    // the file kept when it closes.
-    if (!SetDeleteOnClose(handle_.get(), false) || !handle_.Close()) {
+    // The data reaches the disk before the name appears (the move itself
+    // is written through). The move needs the handle closed (nothing was
+    // shared with it), and the file kept when it closes.
+    if (::FlushFileBuffers(handle_.get()) == 0 ||
+        !SetDeleteOnClose(handle_.get(), false) || !handle_.Close()) {
       return PublishResult::kFailed;
     }
     if (::SetFileAttributesA(temporary_.c_str(), FILE_ATTRIBUTE_NORMAL) == 0) {
