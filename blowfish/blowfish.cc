@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <utility>
+#include <cstring>
+#include <new>
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
 
 #include "blowfish/blowfish_kernels.h"
 #include "blowfish/blowfish_tables.h"
@@ -11,25 +16,45 @@
 namespace {
 
 using tarnwick::blowfish::LoadLittleEndian;
+using tarnwick::blowfish::SecureWipe;
 using tarnwick::blowfish::StoreLittleEndian;
 
 constexpr std::size_t kSubkeys = 18;
 constexpr std::size_t kSBoxWords = 1024;
 constexpr std::uint32_t kBlockSize = 8;
 
-// Zeroes through a volatile pointer so the stores survive even when the
-// memory is about to be freed.
-void SecureWipe(std::uint32_t* words, std::size_t count) {
-  volatile std::uint32_t* p = words;
-  for (std::size_t i = 0; i < count; ++i) p[i] = 0;
+// Each table gets a page of its own, so locking it in memory and unlocking
+// it again concerns no other data (where pages are 4 KiB).
+constexpr std::size_t kPageSize = 4096;
+constexpr std::size_t kTableBytes = kPageSize;
+static_assert(kSBoxWords * sizeof(std::uint32_t) <= kTableBytes);
+
+// A zeroed table, kept out of swap where the system's limits allow it.
+std::uint32_t* NewTable() {
+  void* table = ::operator new(kTableBytes, std::align_val_t{kPageSize});
+  std::memset(table, 0, kTableBytes);
+#if __has_include(<sys/mman.h>)
+  (void)::mlock(table, kTableBytes);
+#endif
+  return static_cast<std::uint32_t*>(table);
 }
 
-// The subkeys in the order that deciphers: the schedule's, reversed.
-std::array<std::uint32_t, kSubkeys> Reversed(const std::uint32_t* p) {
-  std::array<std::uint32_t, kSubkeys> reversed{};
-  std::reverse_copy(p, p + kSubkeys, reversed.begin());
-  return reversed;
-}
+// The subkeys in the order that deciphers: the schedule's, reversed. They
+// are key material, so they are wiped as they go out of scope.
+class ReversedSubkeys {
+ public:
+  explicit ReversedSubkeys(const std::uint32_t* p) {
+    std::reverse_copy(p, p + kSubkeys, words_.begin());
+  }
+  ~ReversedSubkeys() { SecureWipe(words_.data(), sizeof words_); }
+  ReversedSubkeys(const ReversedSubkeys&) = delete;
+  ReversedSubkeys& operator=(const ReversedSubkeys&) = delete;
+
+  const std::uint32_t* data() const { return words_.data(); }
+
+ private:
+  std::array<std::uint32_t, kSubkeys> words_;
+};
 
 tarnwick::blowfish::BlockKernel FastestKernel() {
   static const tarnwick::blowfish::BlockKernel kernel =
@@ -39,30 +64,23 @@ tarnwick::blowfish::BlockKernel FastestKernel() {
 
 }  // namespace
 
+void CBlowFish::TableDeleter::operator()(std::uint32_t* table) const {
+  SecureWipe(table, kTableBytes);
+#if __has_include(<sys/mman.h>)
+  (void)::munlock(table, kTableBytes);
+#endif
+  ::operator delete(table, kTableBytes, std::align_val_t{kPageSize});
+}
+
 CBlowFish::CBlowFish() { Allocate(); }
 
-CBlowFish::~CBlowFish() { Wipe(); }
-
-CBlowFish::CBlowFish(CBlowFish&& other) noexcept
-    : PArray(std::move(other.PArray)), SBoxes(std::move(other.SBoxes)) {}
-
-CBlowFish& CBlowFish::operator=(CBlowFish&& other) noexcept {
-  if (this != &other) {
-    Wipe();
-    PArray = std::move(other.PArray);
-    SBoxes = std::move(other.SBoxes);
-  }
-  return *this;
-}
+CBlowFish::~CBlowFish() = default;
+CBlowFish::CBlowFish(CBlowFish&& other) noexcept = default;
+CBlowFish& CBlowFish::operator=(CBlowFish&& other) noexcept = default;
 
 void CBlowFish::Allocate() {
-  PArray = std::make_unique<std::uint32_t[]>(kSubkeys);
-  SBoxes = std::make_unique<std::uint32_t[]>(kSBoxWords);
-}
-
-void CBlowFish::Wipe() {
-  if (PArray) SecureWipe(PArray.get(), kSubkeys);
-  if (SBoxes) SecureWipe(SBoxes.get(), kSBoxWords);
+  PArray = Table(NewTable());
+  SBoxes = Table(NewTable());
 }
 
 void CBlowFish::Initialize(const std::uint8_t* key, std::int32_t keyLength) {
@@ -125,7 +143,7 @@ std::uint32_t CBlowFish::Encode(const std::uint8_t* in, std::uint8_t* out,
 
 void CBlowFish::Decode(const std::uint8_t* in, std::uint8_t* out,
                        std::uint32_t size) const {
-  FastestKernel()(Reversed(PArray.get()).data(), SBoxes.get(), in, out,
+  FastestKernel()(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), in, out,
                   size / kBlockSize);
 }
 

@@ -49,13 +49,18 @@ class CBlowFish {
               std::uint32_t size) const;
 
  private:
+  // Wipes a table, then releases it.
+  struct TableDeleter {
+    void operator()(std::uint32_t* table) const;
+  };
+  using Table = std::unique_ptr<std::uint32_t[], TableDeleter>;
+
   void Blowfish_encipher(std::uint32_t* left, std::uint32_t* right) const;
 
   void Allocate();
-  void Wipe();
 
-  std::unique_ptr<std::uint32_t[]> PArray;  // 18 subkeys
-  std::unique_ptr<std::uint32_t[]> SBoxes;  // four S-boxes of 256 words
+  Table PArray;  // 18 subkeys
+  Table SBoxes;  // four S-boxes of 256 words
 };
 
 #endif  // TARNWICK_BLOWFISH_BLOWFISH_H_

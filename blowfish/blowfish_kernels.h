@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace tarnwick::blowfish {
@@ -17,6 +18,13 @@ using BlockKernel = void (*)(const std::uint32_t* subkeys,
                              const std::uint32_t* sboxes,
                              const std::uint8_t* in, std::uint8_t* out,
                              std::size_t blocks);
+
+// Zeroes key material where the compiler sees no later read, as before the
+// memory is freed or goes out of scope: the empty asm claims to read it.
+inline void SecureWipe(void* data, std::size_t size) {
+  std::memset(data, 0, size);
+  __asm__ __volatile__("" : : "r"(data) : "memory");
+}
 
 struct Kernel {
   const char* name;

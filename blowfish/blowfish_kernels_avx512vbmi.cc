@@ -207,6 +207,9 @@ void Avx512VbmiKernel(const std::uint32_t* subkeys,
       RunBatch<kSets>(t, k, in + 8 * b, out + 8 * b);
     }
     for (; blocks - b >= 64; b += 64) RunBatch<1>(t, k, in + 8 * b, out + 8 * b);
+    // Both are the key schedule in another shape.
+    SecureWipe(t, sizeof t);
+    SecureWipe(k, sizeof k);
   }
   InterleavedKernel(subkeys, sboxes, in + 8 * b, out + 8 * b, blocks - b);
 }
