@@ -143,6 +143,8 @@ void MD5Transform(std::uint32_t state[4], const std::uint8_t block[64]) {
     }
   }
   for (int i = 0; i < 4; ++i) state[i] += abcd[i];
+  // The block may be the password (RFC 1321 clears it too).
+  SecureWipe(x, sizeof x);
 }
 
 void HashPassword(const char* password, std::uint8_t key[16]) {
