@@ -6,12 +6,12 @@
 #include <memory>
 #include <new>
 #include <optional>
-#include <vector>
 
 #include "blowfish/blowfish.h"
 #include "md5/md5.h"
 #include "tool/container.h"
 #include "tool/messages.h"
+#include "tool/secrets.h"
 
 namespace tarnwick {
 namespace {
@@ -35,8 +35,10 @@ bool ReadExactly(InputFile& input, std::uint8_t* buffer, std::size_t size) {
 
 void KeyCipher(CBlowFish& cipher, const char* password) {
   std::uint8_t key[16];
+  LockInMemory(key, sizeof key);
   HashPassword(password, key);
   cipher.Initialize(key, sizeof key);
+  SecureWipe(key, sizeof key);
 }
 
 int Publish(OutputFile& output) {
@@ -61,7 +63,7 @@ int Encode(const char* password, const char* inputPath, const char* outputPath,
   CBlowFish cipher;
   const auto dataLength = static_cast<std::uint32_t>(*size);
   const std::uint32_t recordLength = RecordLength(dataLength);
-  std::vector<std::uint8_t> chunk(std::min<std::size_t>(kChunkSize, recordLength));
+  SecretVector<std::uint8_t> chunk(std::min<std::size_t>(kChunkSize, recordLength));
   KeyCipher(cipher, password);
 
   const std::unique_ptr<OutputFile> output = files.CreateOutput(outputPath);
@@ -111,7 +113,7 @@ int Decode(const char* password, const char* inputPath, const char* outputPath,
   CBlowFish cipher;
   KeyCipher(cipher, password);
   if (recordLength == 0) return Fail(kInvalidDataSize);  // no length field
-  std::vector<std::uint8_t> chunk(std::min<std::size_t>(kChunkSize, recordLength));
+  SecretVector<std::uint8_t> chunk(std::min<std::size_t>(kChunkSize, recordLength));
 
   // The length field sits in the first block, so a wrong password is caught
   // before the output exists.

@@ -1,11 +1,13 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "tool/commands.h"
 #include "tool/file_io.h"
 #include "tool/messages.h"
+#include "tool/secrets.h"
 
 namespace {
 
@@ -29,9 +31,21 @@ void EndOutOfMemory() {
   std::_Exit(1);
 }
 
+// Copies the password out of the argument vector and blanks it there, so
+// ps and /proc/PID/cmdline stop showing it to other users.
+tarnwick::SecretVector<char> TakePassword(char* argument) {
+  const std::size_t length = std::strlen(argument);
+  tarnwick::SecretVector<char> password(argument, argument + length + 1);
+  tarnwick::LockInMemory(password.data(), password.size());
+  tarnwick::SecureWipe(argument, length);
+  return password;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Before the password is copied, so that no copy reaches a core file.
+  tarnwick::KeepMemoryPrivate();
   std::set_new_handler(EndOutOfMemory);
 #ifdef SIGPIPE
   // A message lost in a closed pipe must not change the exit status.
@@ -42,11 +56,12 @@ int main(int argc, char* argv[]) {
     tarnwick::Print(tarnwick::kUsageOptionsLine);
     return 1;
   }
+  const tarnwick::SecretVector<char> password = TakePassword(argv[2]);
   if (IsOption(argv[1], 'e')) {
-    return tarnwick::EncodeFile(argv[2], argv[3], argv[4]);
+    return tarnwick::EncodeFile(password.data(), argv[3], argv[4]);
   }
   if (IsOption(argv[1], 'd')) {
-    return tarnwick::DecodeFile(argv[2], argv[3], argv[4]);
+    return tarnwick::DecodeFile(password.data(), argv[3], argv[4]);
   }
   tarnwick::Print(tarnwick::kInvalidOption);
   return 1;
