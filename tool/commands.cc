@@ -34,7 +34,7 @@ bool ReadExactly(InputFile& input, std::uint8_t* buffer, std::size_t size) {
 }
 
 void KeyCipher(CBlowFish& cipher, const char* password) {
-  std::uint8_t key[16];
+  std::uint8_t key[16] = {};
   LockInMemory(key, sizeof key);
   HashPassword(password, key);
   cipher.Initialize(key, sizeof key);
