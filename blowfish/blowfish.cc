@@ -69,7 +69,7 @@ void CBlowFish::TableDeleter::operator()(std::uint32_t* table) const {
 #if __has_include(<sys/mman.h>)
   (void)::munlock(table, kTableBytes);
 #endif
-  ::operator delete(table, kTableBytes, std::align_val_t{kPageSize});
+  ::operator delete(table, std::align_val_t{kPageSize});
 }
 
 CBlowFish::CBlowFish() { Allocate(); }

@@ -32,6 +32,7 @@ struct WipingAllocator {
 
   WipingAllocator() = default;
   template <typename U>
+  // cppcheck-suppress noExplicitConstructor ; rebinding converts implicitly
   explicit(false) WipingAllocator(const WipingAllocator<U>& /*other*/) {}
 
   T* allocate(std::size_t count) { return std::allocator<T>().allocate(count); }
