@@ -15,7 +15,7 @@ runs=${3:-5}
 unsynced=${4:+$(realpath "$4")}
 password='whole-run password'
 key=$(printf %s "$password" | openssl md5 -r | cut -d' ' -f1)
-openssl_enc=(openssl enc -provider legacy -provider default -bf-ecb -K "$key" -nopad)
+openssl_enc=(openssl enc -provider legacy -provider default -bf-ecb -K "$key")
 
 work=$(mktemp -d build/whole-run.XXXXXX)
 trap 'rm -rf "$work"' EXIT
