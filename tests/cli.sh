@@ -62,6 +62,24 @@ cmp -s plain restored || fail "round trip"
 check 1 'Invalid data (data size). Invalid password?\n' -d x sealed wrong
 rm restored
 
+# Under the preloaded probe: the data is synced before the output has its
+# name and the directory after, and a failed sync is a failed write. Stopped
+# at its first sync, a run (as another user where we are root) shows no
+# password in its arguments, has no core limit, and is not dumpable: /proc
+# gives its files to root.
+if [ -n "${LD_PRELOAD:-}" ]; then
+  TARNWICK_PROBE=out check 0 'fdatasync without out\nfsync with out\n' -e pw plain out
+  TARNWICK_FAIL=fdatasync check 1 'Output file write failed.\n' -e pw plain out2
+  TARNWICK_FAIL=fsync check 1 'Output file write failed.\n' -e pw plain out2
+  as=() && [ "$(id -u)" != 0 ] || { as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chmod 777 .; }
+  TARNWICK_STOP=1 "${as[@]}" "$bin" -e secret-pw plain out2 & pid=$!
+  for _ in $(seq 500); do grep -q '^State:.*stopped' /proc/$pid/status && break; sleep 0.01; done
+  grep -qa secret-pw /proc/$pid/cmdline && fail "the password shows in /proc/PID/cmdline"
+  grep -Eq 'core file size +0 +0 ' /proc/$pid/limits || fail "a run may leave a core"
+  [ "$(stat -c %u /proc/$pid/status)" = 0 ] || fail "a run is dumpable"
+  kill -CONT $pid; wait $pid; rm out out2
+fi
+
 # Two runs racing for one output: one wins whole, the other is refused.
 head -c 4194304 /dev/urandom >other
 for _ in 1 2 3; do

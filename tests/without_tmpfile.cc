@@ -2,14 +2,18 @@
 // unnamed temporaries, hard links and locks, the paths taken where it has
 // none: O_TMPFILE opens fail as unsupported; built with TARNWICK_REFUSE_LINKS,
 // so does link(); and flock() fails with the error number in
-// TARNWICK_FLOCK_ERRNO while that is set.
+// TARNWICK_FLOCK_ERRNO while that is set. Both builds also probe the syncs
+// that make an output durable.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 // NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int open(const char* path, int flags, ...) {
@@ -44,3 +48,24 @@ extern "C" int flock(int fd, int operation) noexcept {
   using FlockFunction = int (*)(int, int);
   return error != nullptr ? -1 : reinterpret_cast<FlockFunction>(::dlsym(RTLD_NEXT, "flock"))(fd, operation);
 }
+
+namespace {
+
+// With TARNWICK_PROBE=NAME, prints each sync on standard output, where the
+// test compares it with the tool's message, and whether NAME existed by
+// then. TARNWICK_FAIL=CALL fails that call; TARNWICK_STOP stops the process
+// at its first sync, for the test to look at it mid-run.
+int Probed(const char* call, int fd) {
+  const char* name = std::getenv("TARNWICK_PROBE");
+  if (name != nullptr) std::printf("%s %s %s\n", call, ::access(name, F_OK) == 0 ? "with" : "without", name);
+  if (std::getenv("TARNWICK_STOP") != nullptr && ::unsetenv("TARNWICK_STOP") == 0) (void)std::raise(SIGSTOP);
+  const char* fail = std::getenv("TARNWICK_FAIL");
+  if (fail == nullptr || std::strcmp(fail, call) != 0) return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, call))(fd);
+  errno = EIO;
+  return -1;
+}
+
+}  // namespace
+
+extern "C" int fdatasync(int fd) { return Probed("fdatasync", fd); }
+extern "C" int fsync(int fd) { return Probed("fsync", fd); }
