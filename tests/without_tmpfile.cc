@@ -67,5 +67,7 @@ int Probed(const char* call, int fd) {
 
 }  // namespace
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int fdatasync(int fd) { return Probed("fdatasync", fd); }
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int fsync(int fd) { return Probed("fsync", fd); }
