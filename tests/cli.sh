@@ -67,7 +67,7 @@ rm restored
 # at its first sync, a run (as another user where we are root) shows no
 # password in its arguments, has no core limit, and is not dumpable: /proc
 # gives its files to root.
-if [ -n "${LD_PRELOAD:-}" ]; then
+if [ -n "$fallback" ]; then
   TARNWICK_PROBE=out check 0 'fdatasync without out\nfsync with out\n' -e pw plain out
   TARNWICK_FAIL=fdatasync check 1 'Output file write failed.\n' -e pw plain out2
   TARNWICK_FAIL=fsync check 1 'Output file write failed.\n' -e pw plain out2
