@@ -63,7 +63,8 @@ int Encode(const char* password, const char* inputPath, const char* outputPath,
   CBlowFish cipher;
   const auto dataLength = static_cast<std::uint32_t>(*size);
   const std::uint32_t recordLength = RecordLength(dataLength);
-  SecretVector<std::uint8_t> chunk(std::min<std::size_t>(kChunkSize, recordLength));
+  SecretVector<std::uint8_t> chunk(
+      std::min<std::size_t>(kChunkSize, recordLength));
   KeyCipher(cipher, password);
 
   const std::unique_ptr<OutputFile> output = files.CreateOutput(outputPath);
@@ -113,7 +114,8 @@ int Decode(const char* password, const char* inputPath, const char* outputPath,
   CBlowFish cipher;
   KeyCipher(cipher, password);
   if (recordLength == 0) return Fail(kInvalidDataSize);  // no length field
-  SecretVector<std::uint8_t> chunk(std::min<std::size_t>(kChunkSize, recordLength));
+  SecretVector<std::uint8_t> chunk(
+      std::min<std::size_t>(kChunkSize, recordLength));
 
   // The length field sits in the first block, so a wrong password is caught
   // before the output exists.
