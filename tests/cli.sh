@@ -136,7 +136,7 @@ done
 
 # Once the output is open: the input appended to, or rewritten in place (only
 # its times tell); on the fallback path, a signal that ends the run.
-truncate -s 16M big && inputs=$(ls -A)
+truncate -s 128M big && inputs=$(ls -A)
 midrun() {
   (ulimit -c 0 && exec env --default-signal "$bin" -e '' big out) >"$work.out" & pid=$!
   until readlink /proc/$pid/fd/* | grep -q '/[#.][^/]*$' || [ ! -e /proc/$pid/cwd ]; do :; done
