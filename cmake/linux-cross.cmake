@@ -1,0 +1,22 @@
+# Cross build for another Linux architecture with Debian's cross compilers
+# (g++-TRIPLE, TRIPLE from TARNWICK_CROSS_TRIPLE: s390x-linux-gnu,
+# aarch64-linux-gnu). Test programs run under qemu-user with the target's C
+# and C++ libraries from /usr/TRIPLE, which the cross compilers bring.
+set(CMAKE_SYSTEM_NAME Linux)
+string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${TARNWICK_CROSS_TRIPLE}")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TARNWICK_CROSS_TRIPLE)
+
+set(CMAKE_C_COMPILER ${TARNWICK_CROSS_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${TARNWICK_CROSS_TRIPLE}-g++)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TARNWICK_CROSS_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+find_program(TARNWICK_QEMU qemu-${CMAKE_SYSTEM_PROCESSOR})
+if(TARNWICK_QEMU)
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${TARNWICK_QEMU} -L ${CMAKE_FIND_ROOT_PATH})
+endif()
