@@ -13,11 +13,12 @@ function(tarnwick_gzip input output)
   add_custom_target(${target} ALL DEPENDS ${output})
 endfunction()
 
-# tarnwick_install_debug_info(TARGET DESTINATION) copies TARGET's debug
-# information into TARGET.debug after each link, leaves a link to it in the
-# binary, and installs it as component <TARGET's component>_dbgsym under
-# lib/debug/<where TARGET installs>, where debuggers look. The packages ship
-# the binary itself stripped (CPACK_STRIP_FILES). ELF only.
+# tarnwick_install_debug_info(TARGET COMPONENT DESTINATION) copies TARGET's
+# debug information into TARGET.debug after each link, leaves a link to it in
+# the binary, and installs it as COMPONENT_dbgsym under
+# lib/debug/<DESTINATION made absolute>, where debuggers look for it beside a
+# binary installed in DESTINATION. The packages ship the binary itself
+# stripped (CPACK_STRIP_FILES). ELF only.
 function(tarnwick_install_debug_info target component destination)
   if(NOT CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF" OR NOT CMAKE_OBJCOPY)
     return()
