@@ -35,7 +35,8 @@ check 1 "$usage" -e pw plain out extra
 for option in -x -e1 -encode ""; do check 1 'Invalid option.\n' "$option" pw plain out; done
 for input in missing fifo dir /dev/null; do check 1 'Input file open failed.\n' -d pw $input out; done
 for output in plain dangling dir/missing/out '' dir/; do check 1 'Output file open failed.\n' -e pw plain "$output"; done
-for input in /proc/version /proc/self/status; do check 1 'Input file read failed.\n' -e pw $input out; done
+# Per-process files: a shared one such as /proc/version is locked by a parallel run.
+for input in /proc/self/status /proc/self/stat; do check 1 'Input file read failed.\n' -e pw $input out; done
 # A FIFO is refused unopened, which would release a writer blocked on it.
 { : >fifo; : >"$work.released"; } & sleep 0.2
 check 1 'Input file open failed.\n' -e pw fifo out
