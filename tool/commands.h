@@ -16,6 +16,10 @@ inline constexpr std::size_t kChunkSize = std::size_t{256} * 1024;
 // The two commands. Each prints at most one message, on failure, and returns
 // the exit status: 0 on success, 1 on failure. Nothing ever appears at
 // `outputPath` unless the command succeeds, and nothing there is replaced.
+// Tests run the commands on `threads` threads whatever the input's size; 0
+// brings back the choice by size and by the cores the process may use.
+void ForceThreadsForTesting(unsigned threads);
+
 int EncodeFile(const char* password, const char* inputPath,
                const char* outputPath, FileSystem& files = PlatformFileSystem());
 int DecodeFile(const char* password, const char* inputPath,
