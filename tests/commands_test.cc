@@ -12,7 +12,7 @@
 
 namespace tarnwick {
 namespace testing {
-void FailAllocationsAfter(long allocations);  // tests/failing_allocator.cc
+long FailAllocationsAfter(long allocations, bool once = false);  // tests/failing_allocator.cc
 }  // namespace testing
 namespace {
 
@@ -24,6 +24,12 @@ using Command = int (*)(const char*, const char*, const char*, FileSystem&);
 struct Outcome {
   int status;
   std::string printed;
+};
+
+// Runs the commands on that many threads whatever the input's size, while it lives.
+struct ForcedThreads {
+  explicit ForcedThreads(unsigned threads) { ForceThreadsForTesting(threads); }
+  ~ForcedThreads() { ForceThreadsForTesting(0); }
 };
 
 Outcome RunCommand(Command command, MemoryFileSystem& files, const std::string& password = "password") {
@@ -75,11 +81,12 @@ Bytes Input(const std::string& spec) {
 // Rows of testdata/commands.txt: OP INPUT [FAULT...] => MESSAGE, or => =HEX
 // for a run that succeeds with that output. A failed run prints exactly its
 // message, leaves nothing under the output's name (an existing file there
-// untouched) and no output unpublished.
-class RowTest : public ::testing::TestWithParam<std::string> {};
+// untouched) and no output unpublished; on one thread and on three alike.
+class RowTest : public ::testing::TestWithParam<std::tuple<std::string, unsigned>> {};
 
 TEST_P(RowTest, PrintsItsMessageAndLeavesNoOutput) {
-  const std::string& row = GetParam();
+  const auto& [row, threads] = GetParam();
+  const ForcedThreads forced(threads);
   std::istringstream fields(row.substr(0, row.find(" => ")));
   const std::string expected = row.substr(row.find(" => ") + 4);
   std::string op, input;
@@ -103,7 +110,8 @@ TEST_P(RowTest, PrintsItsMessageAndLeavesNoOutput) {
   EXPECT_EQ(files.files.contains("out") ? files.files["out"] : Bytes{}, before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, RowTest, ::testing::ValuesIn(testing::DataLines("commands.txt")));
+INSTANTIATE_TEST_SUITE_P(Commands, RowTest, ::testing::Combine(
+    ::testing::ValuesIn(testing::DataLines("commands.txt")), ::testing::Values(1u, 3u)));
 
 // Rows: PASSWORD (hex) PLAIN FILE.
 TEST(CommandsTest, EncryptToAndDecryptFromPublishedFiles) {
@@ -116,9 +124,14 @@ TEST(CommandsTest, EncryptToAndDecryptFromPublishedFiles) {
   }
 }
 
-// Around the length field, whole blocks and the 256 KiB chunks; padding is zero.
+// Around the length field, whole blocks, the 256 KiB chunks and the 4 MiB
+// records from which a run takes every core, on one thread, three, or as many
+// as the size calls for; padding is zero.
 TEST(CommandsTest, RoundTripsRestoreEveryByte) {
-  for (const std::size_t size : {0, 1, 3, 4, 5, 11, 12, 13, 262139, 262140, 262141, 262144, 524301}) {
+  for (const unsigned threads : {0u, 1u, 3u})
+  for (const std::size_t size : {0, 1, 3, 4, 5, 11, 12, 13, 262139, 262140, 262141, 262144, 524284,
+                                 524285, 524288, 524301, 4194292, 4194300}) {
+    const ForcedThreads forced(threads);
     const Bytes data = testing::RandomBytes(size, static_cast<std::uint32_t>(size));
     const Bytes encrypted = Converted(EncodeFile, data);
     EXPECT_TRUE(encrypted == Framed(data)) << size;
@@ -128,7 +141,9 @@ TEST(CommandsTest, RoundTripsRestoreEveryByte) {
 
 // Each allocation of a run, failed in turn, is reported and leaves nothing.
 TEST(CommandsTest, EveryAllocationFailureIsReported) {
+  for (const unsigned threads : {1u, 3u})
   for (const Command command : {Command{EncodeFile}, Command{DecodeFile}}) {
+    const ForcedThreads forced(threads);
     long failures = 0;
     for (Outcome outcome{1, ""}; outcome.status != 0; ++failures) {
       MemoryFileSystem files;
@@ -144,6 +159,26 @@ TEST(CommandsTest, EveryAllocationFailureIsReported) {
     }
     EXPECT_GE(failures, 4);  // at least the input, the cipher and the buffer failed
   }
+}
+
+// A thread that cannot start only slows the run: any one allocation failed
+// alone is reported, or absorbed with the output still right.
+TEST(CommandsTest, ThreadAllocationFailureOnlySlowsTheRun) {
+  const ForcedThreads forced(3);
+  const Bytes data = testing::RandomBytes(1000, 1);
+  int absorbed = 0;
+  for (long allocation = 0, left = -1; left == -1; ++allocation) {  // until none fails
+    MemoryFileSystem files;
+    files.files["in"] = data;
+    ::testing::internal::CaptureStdout();
+    testing::FailAllocationsAfter(allocation, true);
+    const int status = EncodeFile("password", "in", "out", files);
+    left = testing::FailAllocationsAfter(-1);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), status == 0 ? "" : "Out of memory.\n");
+    EXPECT_TRUE(status != 0 || Converted(DecodeFile, files.files["out"]) == data);
+    absorbed += status == 0 && left == -1;
+  }
+  EXPECT_GE(absorbed, 2);  // at least each helper thread's start
 }
 
 }  // namespace
