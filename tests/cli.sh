@@ -27,7 +27,7 @@ check() {
 }
 
 usage='[USAGE] Tarnwick -e/d password input-file-path output-file-path\n        (-e:encode / -d:decode)\n'
-head -c 3145733 /dev/urandom >plain
+head -c 4194309 /dev/urandom >plain
 mkfifo fifo && mkdir dir && ln -s plain link && ln -s nowhere dangling
 check 1 "$usage"
 check 1 "$usage" -e pw plain
@@ -91,8 +91,9 @@ for _ in 1 2 3; do
   rm -f race won
 done
 
-# Memory short anywhere, from where the loader fails (127) up to enough; not
-# under the sanitizers, whose shadow memory alone exceeds any such limit.
+# Memory short anywhere, from where the loader fails (127) up to enough (the
+# threads' stacks fail first, and one thread does the run); not under the
+# sanitizers, whose shadow memory alone exceeds any such limit.
 grep -qa __asan_init "$bin" || for input in plain sealed; do
   option=-e && [ $input = plain ] || option=-d
   for kib in $(seq 4096 16 65536); do
