@@ -69,8 +69,8 @@ Bytes Framed(const Bytes& data) {
 
 // INPUT is none, plain:N, sealed:N (N bytes encrypted under "password"),
 // hex:HEX (the file itself) or record:HEX (a record enciphered by hand).
-Bytes Input(const std::string& spec) {
-  const std::string kind = spec.substr(0, spec.find(':')), value = spec.substr(spec.find(':') + 1);
+Bytes Input(const std::string& input) {
+  const std::string kind = input.substr(0, input.find(':')), value = input.substr(input.find(':') + 1);
   if (kind == "plain" || kind == "sealed") {
     const Bytes data = testing::RandomBytes(std::stoul(value), 1);
     return kind == "plain" ? data : Converted(EncodeFile, data);
