@@ -4,11 +4,34 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <new>
 #include <utility>
 
 #include "blowfish/blowfish_kernels.h"
 #include "tests/test_util.h"
+
+#ifdef __linux__
+// The key tables are the only page-aligned blocks here: counted while they
+// live, and any byte of one still set when it is released.
+namespace {
+std::size_t live_tables = 0, unwiped_bytes = 0;
+}  // namespace
+
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  void* block = std::aligned_alloc(static_cast<std::size_t>(alignment), size);
+  live_tables += block != nullptr;
+  return block != nullptr ? block : throw std::bad_alloc();
+}
+void operator delete(void* block, std::align_val_t page) noexcept {  // a table fills its page
+  const auto* bytes = static_cast<const std::uint8_t*>(block);
+  unwiped_bytes += std::count_if(bytes, bytes + static_cast<std::size_t>(page), [](std::uint8_t b) { return b != 0; });
+  live_tables -= 1;
+  std::free(block);
+}
+#endif
 
 namespace {
 
@@ -27,7 +50,7 @@ CBlowFish Keyed(const Bytes& key) {
 TEST(BlowfishTest, PublishedVectors) {
   for (const char* file : {"blowfish-ecb.txt", "blowfish-setkey.txt"}) {
     for (const std::string& line : tarnwick::testing::DataLines(file)) {
-      std::vector<std::string> field = tarnwick::testing::Split(line);
+      std::vector<std::string> field = tarnwick::testing::Fields(line);
       if (field.size() == 2) field.insert(field.begin() + 1, "FEDCBA9876543210");
       Bytes plain = FromHex(field[1]), expected = FromHex(field[2]), out(8);
       for (Bytes* block : {&plain, &expected}) {
@@ -68,11 +91,7 @@ TEST(BlowfishTest, BuffersAgreeInPlaceApartAndPadded) {
     cipher.Decode(in_place.data(), in_place.data(), total);
     EXPECT_EQ(in_place, padded) << size;
   }
-}
-
-TEST(BlowfishTest, SizesWithoutA32BitLengthAreRefused) {
-  const CBlowFish cipher = Keyed({1});
-  Bytes untouched(8, 0xEE);
+  Bytes untouched(8, 0xEE);  // sizes that round up past 32 bits
   for (const std::uint32_t size : {0xFFFFFFF9u, 0xFFFFFFFFu}) {
     EXPECT_EQ(cipher.GetOutputLength(size), 0u);
     EXPECT_EQ(cipher.Encode(untouched.data(), untouched.data(), size), 0u);
@@ -88,6 +107,8 @@ Bytes Fingerprint(const CBlowFish& cipher) {
   return block;
 }
 
+// Short keys repeat, bytes past the 72nd do nothing, and a key of no bytes
+// is the zero byte, even when it re-keys a schedule or a moved-from object.
 TEST(BlowfishTest, KeysThatActAlike) {
   const Bytes key72 = RandomBytes(72, 5), zero_byte = Fingerprint(Keyed({0}));
   Bytes key73 = key72;
@@ -96,22 +117,34 @@ TEST(BlowfishTest, KeysThatActAlike) {
       {FromHex("0a1b2c3d"), FromHex("0a1b2c3d0a1b2c3d")}, {key72, key73}, {{0}, Bytes(16, 0)}};
   for (const auto& [a, b] : alike) EXPECT_EQ(Fingerprint(Keyed(a)), Fingerprint(Keyed(b)));
   EXPECT_NE(Fingerprint(Keyed(key72)), Fingerprint(Keyed(Bytes(key72.begin(), key72.end() - 1))));
+  CBlowFish moved(Keyed({9})), assigned;
+  assigned = std::move(moved);
+  EXPECT_EQ(Fingerprint(assigned), Fingerprint(Keyed({9})));
   for (const auto& [key, length] : {std::pair{key72.data(), 0}, {key72.data(), -1}, {key72.data(), INT_MIN},
                                     {static_cast<const std::uint8_t*>(nullptr), 16}}) {
-    CBlowFish cipher = Keyed({9});  // re-keying replaces the whole schedule
-    cipher.Initialize(key, length);
-    EXPECT_EQ(Fingerprint(cipher), zero_byte) << length;
+    for (CBlowFish* cipher : {&assigned, &moved}) {
+      cipher->Initialize(key, length);  // NOLINT(bugprone-use-after-move): re-keying is allowed
+      EXPECT_EQ(Fingerprint(*cipher), zero_byte) << length;
+    }
   }
 }
 
-TEST(BlowfishTest, MovedScheduleKeepsWorking) {
-  const Bytes expected = Fingerprint(Keyed({7}));
-  CBlowFish moved(Keyed({7})), assigned;
-  assigned = std::move(moved);
-  EXPECT_EQ(Fingerprint(assigned), expected);
-  moved.Initialize(expected.data(), 0);  // NOLINT(bugprone-use-after-move): re-keying is allowed
-  EXPECT_EQ(Fingerprint(moved), Fingerprint(Keyed({0})));
+#ifdef __linux__
+std::string LockedMemory() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line) && line.rfind("VmLck:", 0) != 0) {}
+  return line;
 }
+
+TEST(BlowfishTest, TablesAreReleasedWipedAndUnlocked) {
+  const std::string locked = LockedMemory();
+  Fingerprint(Keyed(RandomBytes(56, 3)));
+  EXPECT_EQ(live_tables, 0u);
+  EXPECT_EQ(unwiped_bytes, 0u);
+  EXPECT_EQ(LockedMemory(), locked);
+}
+#endif
 
 // Any tables act as a key, so random ones do. Past 256 blocks the widest
 // kernel has taken every path; a guard block catches writes past the last.

@@ -55,9 +55,12 @@ constexpr std::uint32_t kSine[] = {
     0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
 };
 
+// A round's steps rotate by its four amounts in turn.
+constexpr int kShiftCycle = 4;
+
 struct Round {
   RoundFunction f;
-  int shifts[4];
+  int shifts[kShiftCycle];
   int first_word;  // message word of the round's first step
   int word_stride; // how far the message word advances, mod 16, per step
 };
@@ -138,7 +141,7 @@ void MD5Transform(std::uint32_t state[4], const std::uint8_t block[64]) {
       const int a = (16 - step) % 4;
       const int word = (r.first_word + r.word_stride * step) % 16;
       Step(r.f, abcd[a], abcd[(a + 1) % 4], abcd[(a + 2) % 4],
-           abcd[(a + 3) % 4], x[word], r.shifts[step % 4],
+           abcd[(a + 3) % 4], x[word], r.shifts[step % kShiftCycle],
            kSine[16 * round + step]);
     }
   }

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # The built binary end to end: arguments, exit status and streams, the file
-# layer's promises on a real file system, and runs that race, are killed or
-# signalled, meet a limit or a closed pipe. ctest also runs it with the file
-# layer's fallbacks forced by a preloaded library (tests/without_tmpfile.cc).
+# layer's promises on a real file system, and runs that are stopped, killed
+# or signalled, meet a limit or a closed pipe. ctest runs it with
+# tests/interposer.cc preloaded, and again with the file layer's fallbacks
+# forced by it.
 # Usage: tests/cli.sh TARNWICK
 set -uo pipefail
 bin=$(realpath "$1")
 work=$(mktemp -d) && trap 'rm -rf "$work" "$work".*' EXIT && cd "$work" || exit 1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-run() { "$bin" "$@"; }
-fallback=$([[ ${LD_PRELOAD:-} == *without_* ]] && echo yes)  # the file layer's fallbacks forced
+# With steer=VARIABLE=VALUE, that variable steers the preloaded calls of one run
+# (and not the shell's own, which the shell's variables would).
+run() { env ${steer:-} "$bin" "$@"; }
+fallback=$([[ ${LD_PRELOAD:-} == *without_[tl]* ]] && echo yes)  # no unnamed temporaries
 
 # check STATUS MESSAGE ARGS...: the run ends with STATUS, prints exactly
 # MESSAGE (printf escapes) on standard output and nothing on standard error,
@@ -29,67 +32,50 @@ check() {
 usage='[USAGE] Tarnwick -e/d password input-file-path output-file-path\n        (-e:encode / -d:decode)\n'
 head -c 4194309 /dev/urandom >plain
 mkfifo fifo && mkdir dir && ln -s plain link && ln -s nowhere dangling
-check 1 "$usage"
-check 1 "$usage" -e pw plain
-check 1 "$usage" -e pw plain out extra
+# shellcheck disable=SC2086  # the words are the arguments
+for args in "" "-e pw plain" "-e pw plain out extra"; do check 1 "$usage" $args; done
 for option in -x -e1 -encode ""; do check 1 'Invalid option.\n' "$option" pw plain out; done
+# A FIFO is refused unopened, which would release a writer blocked on it.
+{ : >fifo; : >"$work.released"; } & sleep 0.2
 for input in missing fifo dir /dev/null; do check 1 'Input file open failed.\n' -d pw $input out; done
+sleep 0.2 && [ ! -e "$work.released" ] || fail "the FIFO's writer was released"
+: <>fifo; wait
 for output in plain dangling dir/missing/out '' dir/; do check 1 'Output file open failed.\n' -e pw plain "$output"; done
 # Per-process files: a shared one such as /proc/version is locked by a parallel run.
 for input in /proc/self/status /proc/self/stat; do check 1 'Input file read failed.\n' -e pw $input out; done
-# A FIFO is refused unopened, which would release a writer blocked on it.
-{ : >fifo; : >"$work.released"; } & sleep 0.2
-check 1 'Input file open failed.\n' -e pw fifo out
-sleep 0.2 && [ ! -e "$work.released" ] || fail "the FIFO's writer was released"
-: <>fifo; wait
 # A closed pipe loses the message, not the status.
 { sleep 0.3; env --default-signal=PIPE "$bin" -e pw missing out; echo $? >"$work.status"; } | true
 [ "$(cat "$work.status")" = 1 ] || fail "a closed pipe changed the status"
 exec 9<plain && flock 9  # another opener holds the input
 check 1 'Input file open failed.\n' -e pw plain out
 exec 9<&-
-for error in 9 37 95 22; do  # EBADF ENOLCK EOPNOTSUPP EINVAL: no locks (under the preload)
-  TARNWICK_FLOCK_ERRNO=$error check 0 '' -e pw plain unlocked && rm unlocked
+for error in 9 37 95 22; do  # EBADF ENOLCK EOPNOTSUPP EINVAL: no locks
+  steer=TARNWICK_FAIL=flock:$error check 0 '' -e pw plain unlocked && rm unlocked
 done
-for size in 0 1; do
-  head -c $size plain >small && check 0 '' -e pw small sealed && check 0 '' -d pw sealed restored
-  cmp -s small restored || fail "round trip of $size bytes"
-  rm small sealed restored
-done
-check 0 '' -E '' link sealed
+steer=TARNWICK_SHORT=1 check 0 '' -E '' link sealed
 [ "$(stat -c %a sealed)" = 600 ] || fail "the output is not private"
-check 0 '' -D '' sealed restored
-cmp -s plain restored || fail "round trip"
-check 1 'Invalid data (data size). Invalid password?\n' -d x sealed wrong
-rm restored
+steer=TARNWICK_SHORT=1 check 0 '' -D '' sealed restored
+cmp -s plain restored && rm restored || fail "round trip"
 
-# Under the preloaded probe: the data is synced before the output has its
-# name and the directory after, and a failed sync is a failed write. Stopped
-# at its first sync, a run (as another user where we are root) shows no
-# password in its arguments, has no core limit, and is not dumpable: /proc
-# gives its files to root.
-if [ -n "$fallback" ]; then
-  TARNWICK_PROBE=out check 0 'fdatasync without out\nfsync with out\n' -e pw plain out
-  TARNWICK_FAIL=fdatasync check 1 'Output file write failed.\n' -e pw plain out2
-  TARNWICK_FAIL=fsync check 1 'Output file write failed.\n' -e pw plain out2
-  as=() && [ "$(id -u)" != 0 ] || { as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chmod 777 .; }
-  TARNWICK_STOP=1 "${as[@]}" "$bin" -e secret-pw plain out2 & pid=$!
-  for _ in $(seq 500); do grep -q '^State:.*stopped' /proc/$pid/status && break; sleep 0.01; done
-  grep -qa secret-pw /proc/$pid/cmdline && fail "the password shows in /proc/PID/cmdline"
-  grep -Eq 'core file size +0 +0 ' /proc/$pid/limits || fail "a run may leave a core"
-  [ "$(stat -c %u /proc/$pid/status)" = 0 ] || fail "a run is dumpable"
-  kill -CONT $pid; wait $pid; rm out out2
-fi
-
-# Two runs racing for one output: one wins whole, the other is refused.
-head -c 4194304 /dev/urandom >other
-for _ in 1 2 3; do
-  "$bin" -e pw plain race >"$work.first" & "$bin" -e pw other race >"$work.second"; wait
-  winner=plain && [ -s "$work.second" ] || winner=other
-  cat "$work.first" "$work.second" | grep -qx 'Output file open failed.' || fail "race: both won"
-  "$bin" -d pw race won && cmp -s won $winner || fail "race: the output is not the winner's"
-  rm -f race won
-done
+# The data is synced before the output has its name and the directory
+# after; a failed sync, close or link is a failed write. A descriptor's link
+# refused as unsupported or to the unprivileged falls back on /proc.
+steer=TARNWICK_PROBE=out check 0 'fdatasync without out\nfsync with out\n' -e pw plain out && rm out
+calls="fdatasync fsync close" && [ -n "$fallback" ] || calls+=" linkat"
+for call in $calls; do steer=TARNWICK_FAIL=$call check 1 'Output file write failed.\n' -e pw plain out; done
+for error in 1 2 22; do steer=TARNWICK_FAIL=linkat:$error check 0 '' -e pw plain out && rm out; done
+# Stopped at its first sync, a run (as another user where we are root) shows
+# no password in its arguments, has no core limit, and is not dumpable: /proc
+# gives its files to root. The name it was to have, taken meanwhile, stays.
+as=() && [ "$(id -u)" != 0 ] || { as=(setpriv --reuid=65534 --regid=65534 --clear-groups) && chmod 777 .; }
+TARNWICK_STOP=1 "${as[@]}" "$bin" -e secret-pw plain out >"$work.out" & pid=$!
+for _ in $(seq 500); do grep -q '^State:.*stopped' /proc/$pid/status && break; sleep 0.01; done
+grep -qa secret-pw /proc/$pid/cmdline && fail "the password shows in /proc/PID/cmdline"
+grep -Eq 'core file size +0 +0 ' /proc/$pid/limits || fail "a run may leave a core"
+[ "$(stat -c %u /proc/$pid/status)" = 0 ] || fail "a run is dumpable"
+echo taken >out && kill -CONT $pid && wait $pid
+[ "$? $(cat "$work.out") $(cat out)" = '1 Output file open failed. taken' ] || fail "a name taken mid-run was replaced"
+rm out
 
 # Memory short anywhere, from where the loader fails (127) up to enough (the
 # threads' stacks fail first, and one thread does the run); not under the
@@ -120,8 +106,7 @@ fi
 # that lands after publishing finds the output whole.
 head -c 16777216 /dev/urandom >plain && "$bin" -e '' plain sealed2 && mv sealed2 sealed
 inputs=$(ls -A)
-for option in -e -d; do
-  [ -z "$fallback" ] || break
+[ -n "$fallback" ] || for option in -e -d; do
   input=plain expected=sealed
   [ $option = -e ] || { input=sealed expected=plain; }
   start=$(date +%s%N) && "$bin" $option '' $input out && rm out

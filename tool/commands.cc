@@ -120,7 +120,7 @@ class EncodeStages final : public ChunkStages {
     const std::uint64_t from = std::max<std::uint64_t>(start, kLengthFieldSize);
     const std::uint64_t to = std::min<std::uint64_t>(
         start + length, std::uint64_t{data_length_} + kLengthFieldSize);
-    const std::size_t data = to > from ? to - from : 0;
+    const std::size_t data = to - std::min(from, to);
     const std::size_t filled = from - start + data;
     if (!ReadExactly(input_, chunk.bytes + (from - start), data)) {
       return kInputReadFailed;
@@ -180,10 +180,8 @@ class DecodeStages final : public ChunkStages {
 
   const char* Write(Chunk& chunk, const Chunk* next) override {
     const std::uint64_t start = std::uint64_t{chunk.index} * kChunkSize;
-    std::size_t data = start < data_length_
-                           ? std::min<std::uint64_t>(kChunkSize,
-                                                     data_length_ - start)
-                           : 0;
+    std::size_t data = std::min<std::uint64_t>(
+        kChunkSize, data_length_ - std::min<std::uint64_t>(start, data_length_));
     constexpr std::size_t kOwnData = kChunkSize - kLengthFieldSize;
     if (next && next->failure) {
       // One thread would have written no further before that read.

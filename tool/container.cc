@@ -24,17 +24,15 @@ bool LengthFits(std::uint32_t lengthField, std::uint32_t recordLength) {
 }
 
 void StoreLength(std::uint32_t length, std::uint8_t out[kLengthFieldSize]) {
-  for (std::size_t i = 0; i < kLengthFieldSize; ++i) {
-    out[i] = static_cast<std::uint8_t>(length >> (8 * i));
-  }
+  out[0] = static_cast<std::uint8_t>(length);
+  out[1] = static_cast<std::uint8_t>(length >> 8);
+  out[2] = static_cast<std::uint8_t>(length >> 16);
+  out[3] = static_cast<std::uint8_t>(length >> 24);
 }
 
 std::uint32_t LoadLength(const std::uint8_t in[kLengthFieldSize]) {
-  std::uint32_t length = 0;
-  for (std::size_t i = 0; i < kLengthFieldSize; ++i) {
-    length |= std::uint32_t{in[i]} << (8 * i);
-  }
-  return length;
+  return std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 |
+         std::uint32_t{in[2]} << 16 | std::uint32_t{in[3]} << 24;
 }
 
 }  // namespace tarnwick

@@ -59,9 +59,9 @@ bool LockedOrUnlockable(int fd) {
          errno == EINVAL;
 }
 
+// F_GETFL fails only on a bad descriptor, and this one was just opened.
 bool ClearNonBlocking(int fd) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+  return ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
 }
 
 class PosixInputFile final : public InputFile {
@@ -90,7 +90,7 @@ class PosixInputFile final : public InputFile {
     while (total < size) {
       const ssize_t got = ::read(fd_.get(), buffer + total, size - total);
       if (got == 0) break;
-      if (got < 0) {
+      if (got == -1) {
         if (errno == EINTR) continue;
         return std::nullopt;
       }
@@ -303,7 +303,7 @@ class PosixOutputFile final : public OutputFile {
   bool Write(const std::uint8_t* data, std::size_t size) override {
     while (size > 0) {
       const ssize_t written = ::write(fd_.get(), data, size);
-      if (written < 0) {
+      if (written == -1) {
         if (errno == EINTR) continue;
         return false;
       }

@@ -1,7 +1,7 @@
 #include "tool/messages.h"
 
 #ifdef _WIN32
-#include <io.h>
+#include <io.h>  // write, by its POSIX name
 #else
 #include <unistd.h>
 #endif
@@ -17,11 +17,7 @@ void Print(const char* message) { (void)std::fputs(message, stdout); }
 
 void PrintUnbuffered(const char* message) noexcept {
   const auto size = static_cast<unsigned>(std::strlen(message));
-#ifdef _WIN32
-  (void)::_write(1, message, size);
-#else
   (void)::write(1, message, size);
-#endif
 }
 
 }  // namespace tarnwick

@@ -1,6 +1,7 @@
 #include "tool/pipeline.h"
 
 #include <algorithm>
+#include <bit>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -15,6 +16,7 @@ namespace {
 // Cache-line aligned chunks: the cipher loads whole lines, and two threads
 // never share one.
 constexpr std::size_t kAlignment = 64;
+static_assert(std::has_single_bit(kAlignment), "std::align takes powers of two");
 
 // Slots beyond one per thread, so reading runs ahead while the writer waits.
 constexpr std::size_t kSpareSlots = 2;
