@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstring>
 #include <new>
 
 #if __has_include(<sys/mman.h>)
@@ -31,12 +30,11 @@ static_assert(kSBoxWords * sizeof(std::uint32_t) <= kTableBytes);
 
 // A zeroed table, kept out of swap where the system's limits allow it.
 std::uint32_t* NewTable() {
-  void* table = ::operator new(kTableBytes, std::align_val_t{kPageSize});
-  std::memset(table, 0, kTableBytes);
+  auto* table = new (std::align_val_t{kPageSize}) std::uint32_t[kTableBytes / sizeof(std::uint32_t)]();
 #if __has_include(<sys/mman.h>)
   (void)::mlock(table, kTableBytes);
 #endif
-  return static_cast<std::uint32_t*>(table);
+  return table;
 }
 
 // The subkeys in the order that deciphers: the schedule's, reversed. They
@@ -69,7 +67,7 @@ void CBlowFish::TableDeleter::operator()(std::uint32_t* table) const {
 #if __has_include(<sys/mman.h>)
   (void)::munlock(table, kTableBytes);
 #endif
-  ::operator delete(table, std::align_val_t{kPageSize});
+  ::operator delete[](table, std::align_val_t{kPageSize});
 }
 
 CBlowFish::CBlowFish() { Allocate(); }

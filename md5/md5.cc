@@ -58,6 +58,9 @@ constexpr std::uint32_t kSine[] = {
 // A round's steps rotate by its four amounts in turn.
 constexpr int kShiftCycle = 4;
 
+// A block's 32-bit words; each round takes every one of them once.
+constexpr int kBlockWords = 16;
+
 struct Round {
   RoundFunction f;
   int shifts[kShiftCycle];
@@ -72,8 +75,8 @@ constexpr Round kRounds[4] = {
     {I, {6, 10, 15, 21}, 0, 7},
 };
 
-void Decode(std::uint32_t words[16], const std::uint8_t block[64]) {
-  for (std::size_t i = 0; i < 16; ++i) {
+void Decode(std::uint32_t words[kBlockWords], const std::uint8_t block[64]) {
+  for (int i = 0; i < kBlockWords; ++i) {
     const std::uint8_t* b = block + 4 * i;
     words[i] = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
                std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
@@ -131,18 +134,18 @@ void MD5Final(std::uint8_t digest[16], MD5_CTX* context) {
 }
 
 void MD5Transform(std::uint32_t state[4], const std::uint8_t block[64]) {
-  std::uint32_t x[16];
+  std::uint32_t x[kBlockWords];
   Decode(x, block);
   std::uint32_t abcd[4] = {state[0], state[1], state[2], state[3]};
   for (int round = 0; round < 4; ++round) {
     const Round& r = kRounds[round];
-    for (int step = 0; step < 16; ++step) {
+    for (int step = 0; step < kBlockWords; ++step) {
       // The register that is updated rotates a, d, c, b from step to step.
       const int a = (16 - step) % 4;
-      const int word = (r.first_word + r.word_stride * step) % 16;
+      const int word = (r.first_word + r.word_stride * step) % kBlockWords;
       Step(r.f, abcd[a], abcd[(a + 1) % 4], abcd[(a + 2) % 4],
            abcd[(a + 3) % 4], x[word], r.shifts[step % kShiftCycle],
-           kSine[16 * round + step]);
+           kSine[kBlockWords * round + step]);
     }
   }
   for (int i = 0; i < 4; ++i) state[i] += abcd[i];

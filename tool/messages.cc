@@ -17,7 +17,7 @@ void Print(const char* message) { (void)std::fputs(message, stdout); }
 
 void PrintUnbuffered(const char* message) noexcept {
   const auto size = static_cast<unsigned>(std::strlen(message));
-  (void)::write(1, message, size);
+  [[maybe_unused]] const auto written = ::write(1, message, size);
 }
 
 }  // namespace tarnwick
