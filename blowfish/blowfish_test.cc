@@ -71,8 +71,9 @@ TEST(BlowfishTest, BuffersAgreeInPlaceApartAndPadded) {
     cipher.Encode(padded.data(), whole.data(), total);
     EXPECT_TRUE(apart == whole && in_place == whole) << size;
     cipher.Decode(apart.data(), restored.data(), size);
-    std::copy_n(data.begin(), size / 8 * 8, apart.begin());
-    std::fill(apart.begin() + size / 8 * 8, apart.end(), 0xA5);
+    const std::ptrdiff_t whole_blocks = size - size % 8;
+    std::copy_n(data.begin(), whole_blocks, apart.begin());
+    std::fill(apart.begin() + whole_blocks, apart.end(), 0xA5);
     EXPECT_EQ(restored, apart) << size;
     cipher.Decode(in_place.data(), in_place.data(), total);
     EXPECT_EQ(in_place, padded) << size;

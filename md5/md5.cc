@@ -76,7 +76,7 @@ constexpr Round kRounds[4] = {
 };
 
 void Decode(std::uint32_t words[kBlockWords], const std::uint8_t block[64]) {
-  for (int i = 0; i < kBlockWords; ++i) {
+  for (std::size_t i = 0; i < static_cast<std::size_t>(kBlockWords); ++i) {
     const std::uint8_t* b = block + 4 * i;
     words[i] = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
                std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;

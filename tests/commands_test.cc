@@ -9,6 +9,7 @@
 #include "blowfish/blowfish.h"
 #include "md5/md5.h"
 #include "tests/memory_file_system.h"
+#include "tool/container.h"
 
 namespace tarnwick {
 namespace testing {
@@ -112,6 +113,17 @@ TEST(CommandsTest, EncryptToAndDecryptFromPublishedFiles) {
     const std::string text(password.begin(), password.end());
     EXPECT_EQ(Converted(EncodeFile, FromHex(field[1]), text), FromHex(field[2])) << line;
     EXPECT_EQ(Converted(DecodeFile, FromHex(field[2]), text), FromHex(field[1])) << line;
+  }
+}
+
+// The length field is stored least significant byte first: each byte seen
+// on its own, as no file the other tests make is large enough to show it.
+TEST(CommandsTest, LengthFieldBytes) {
+  for (const auto& [length, hex] : {std::pair{0x01020304u, "04030201"}, {0xFEDCBA98u, "98badcfe"}}) {
+    std::uint8_t field[4];
+    StoreLength(length, field);
+    EXPECT_EQ(Bytes(field, field + 4), FromHex(hex));
+    EXPECT_EQ(LoadLength(field), length);
   }
 }
 

@@ -4,7 +4,8 @@
 // too: the file layer's fallbacks then run on a file system that has both.
 //   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), fdatasync,
 //                               fsync or close fails, with EIO or ERRNO
-//   TARNWICK_SHORT              reads and writes of files move under a page
+//   TARNWICK_SHORT              reads and writes of files are interrupted
+//                               or move under a page
 //   TARNWICK_PROBE=NAME         each sync prints whether NAME existed by then
 //   TARNWICK_STOP               the process stops at its first sync
 #include <dlfcn.h>
@@ -32,7 +33,7 @@ bool Failing(const char* call) {
   if (fail == nullptr || std::strncmp(fail, call, length) != 0 || (fail[length] != '\0' && fail[length] != ':')) {
     return false;
   }
-  errno = fail[length] == ':' ? std::atoi(fail + length + 1) : EIO;
+  errno = fail[length] == ':' ? static_cast<int>(std::strtol(fail + length + 1, nullptr, 10)) : EIO;
   return true;
 }
 
@@ -43,8 +44,15 @@ int Synced(const char* call, int fd) {
   return Failing(call) ? -1 : Next<int (*)(int)>(call)(fd);
 }
 
-std::size_t Limited(int fd, std::size_t size) {
-  return fd > 2 && std::getenv("TARNWICK_SHORT") != nullptr ? std::min<std::size_t>(size, 4093) : size;
+// Under TARNWICK_SHORT, every other read or write of a file is interrupted
+// before it moves anything, and the others move less than a page. Files
+// only: a file may be descriptor 0 where standard input is closed.
+template <typename Buffer>
+ssize_t Shortened(const char* call, int fd, Buffer buffer, std::size_t size) {
+  static thread_local bool interrupt = false;
+  const bool shortened = fd != 1 && fd != 2 && std::getenv("TARNWICK_SHORT") != nullptr;
+  if (shortened && (interrupt = !interrupt)) return errno = EINTR, -1;
+  return Next<ssize_t (*)(int, Buffer, std::size_t)>(call)(fd, buffer, shortened ? std::min<std::size_t>(size, 4093) : size);
 }
 
 }  // namespace
@@ -82,12 +90,6 @@ extern "C" int flock(int fd, int operation) noexcept {
 extern "C" int fdatasync(int fd) { return Synced("fdatasync", fd); }
 extern "C" int fsync(int fd) { return Synced("fsync", fd); }
 extern "C" int close(int fd) { return fd > 2 && Failing("close") ? -1 : Next<int (*)(int)>("close")(fd); }
-extern "C" ssize_t read(int fd, void* buffer, size_t size) {
-  static const auto next = Next<ssize_t (*)(int, void*, size_t)>("read");
-  return next(fd, buffer, Limited(fd, size));
-}
-extern "C" ssize_t write(int fd, const void* buffer, size_t size) {
-  static const auto next = Next<ssize_t (*)(int, const void*, size_t)>("write");
-  return next(fd, buffer, Limited(fd, size));
-}
+extern "C" ssize_t read(int fd, void* buffer, size_t size) { return Shortened("read", fd, buffer, size); }
+extern "C" ssize_t write(int fd, const void* buffer, size_t size) { return Shortened("write", fd, buffer, size); }
 // NOLINTEND(readability-inconsistent-declaration-parameter-name)

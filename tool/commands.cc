@@ -55,7 +55,7 @@ unsigned AvailableCores() {
 
 PipelineShape ShapeFor(std::uint32_t recordLength, bool writeNeedsNext) {
   PipelineShape shape;
-  shape.chunks = (std::size_t{recordLength} + kChunkSize - 1) / kChunkSize;
+  shape.chunks = recordLength / kChunkSize + (recordLength % kChunkSize != 0);
   shape.chunk_bytes =
       std::min<std::size_t>(kChunkSize, recordLength) + kLengthFieldSize;
   shape.threads = forced_threads.load();
@@ -81,11 +81,10 @@ bool ReadExactly(InputFile& input, std::uint8_t* buffer, std::size_t size) {
 }
 
 void KeyCipher(CBlowFish& cipher, const char* password) {
-  std::uint8_t key[16] = {};
-  LockInMemory(key, sizeof key);
-  HashPassword(password, key);
-  cipher.Initialize(key, sizeof key);
-  SecureWipe(key, sizeof key);
+  SecretVector<std::uint8_t> key(16);
+  LockInMemory(key.data(), key.size());
+  HashPassword(password, key.data());
+  cipher.Initialize(key.data(), 16);
 }
 
 int Publish(OutputFile& output) {
