@@ -200,8 +200,14 @@ void Avx512VbmiKernel(const std::uint32_t* subkeys,
     Tables t;
     BuildTables(sboxes, t);
     SpreadKeys k;
-    for (int i = 0; i < 18; ++i) {
-      for (int j = 0; j < 4; ++j) k[i][j] = (subkeys[i] >> (8 * j) & 0xFF) * 0x01010101u;
+    const std::uint32_t* subkey = subkeys;
+    // cppcheck-suppress constVariable ; written through `word`
+    for (auto& spread : k) {
+      for (int shift = 0; auto& word : spread) {
+        word = (*subkey >> shift & 0xFF) * 0x01010101u;
+        shift += 8;
+      }
+      ++subkey;
     }
     for (; blocks - b >= 64 * kSets; b += 64 * kSets) {
       RunBatch<kSets>(t, k, in + 8 * b, out + 8 * b);

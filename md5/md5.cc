@@ -58,7 +58,8 @@ constexpr std::uint32_t kSine[] = {
 // A round's steps rotate by its four amounts in turn.
 constexpr int kShiftCycle = 4;
 
-// A block's 32-bit words; each round takes every one of them once.
+// A block's bytes, and its 32-bit words; each round takes every word once.
+constexpr std::uint32_t kBlockBytes = 64;
 constexpr int kBlockWords = 16;
 
 struct Round {
@@ -75,7 +76,7 @@ constexpr Round kRounds[4] = {
     {I, {6, 10, 15, 21}, 0, 7},
 };
 
-void Decode(std::uint32_t words[kBlockWords], const std::uint8_t block[64]) {
+void Decode(std::uint32_t words[kBlockWords], const std::uint8_t block[kBlockBytes]) {
   for (std::size_t i = 0; i < static_cast<std::size_t>(kBlockWords); ++i) {
     const std::uint8_t* b = block + 4 * i;
     words[i] = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
@@ -109,12 +110,12 @@ void MD5Update(MD5_CTX* context, const std::uint8_t* input,
   if (context->count[0] < bits) context->count[1]++;
   context->count[1] += inputLen >> 29;
 
-  const std::uint32_t partLen = 64 - index;
+  const std::uint32_t partLen = kBlockBytes - index;
   std::uint32_t i = 0;
   if (inputLen >= partLen) {
     std::memcpy(&context->buffer[index], input, partLen);
     MD5Transform(context->state, context->buffer);
-    for (i = partLen; i + 63 < inputLen; i += 64) {
+    for (i = partLen; inputLen - i >= kBlockBytes; i += kBlockBytes) {
       MD5Transform(context->state, &input[i]);
     }
     index = 0;
@@ -133,7 +134,7 @@ void MD5Final(std::uint8_t digest[16], MD5_CTX* context) {
   SecureWipe(context, sizeof(*context));
 }
 
-void MD5Transform(std::uint32_t state[4], const std::uint8_t block[64]) {
+void MD5Transform(std::uint32_t state[4], const std::uint8_t block[kBlockBytes]) {
   std::uint32_t x[kBlockWords];
   Decode(x, block);
   std::uint32_t abcd[4] = {state[0], state[1], state[2], state[3]};
