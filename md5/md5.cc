@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <iterator>
+#include <span>
 
 namespace {
 
@@ -9,7 +11,7 @@ namespace {
 // memory is about to go out of scope.
 void SecureWipe(void* memory, std::size_t size) {
   volatile std::uint8_t* p = static_cast<std::uint8_t*>(memory);
-  for (std::size_t i = 0; i < size; ++i) p[i] = 0;
+  for (const volatile std::uint8_t* end = p + size; p != end; ++p) *p = 0;
 }
 
 const std::uint8_t PADDING[64] = {0x80};
@@ -76,19 +78,22 @@ constexpr Round kRounds[4] = {
     {I, {6, 10, 15, 21}, 0, 7},
 };
 
+// Both walk whole spans: no index can step one word too far.
 void Decode(std::uint32_t words[kBlockWords], const std::uint8_t block[kBlockBytes]) {
-  for (std::size_t i = 0; i < static_cast<std::size_t>(kBlockWords); ++i) {
-    const std::uint8_t* b = block + 4 * i;
-    words[i] = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
-               std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
+  for (std::uint32_t& word : std::span(words, kBlockWords)) {
+    word = std::uint32_t{block[0]} | std::uint32_t{block[1]} << 8 |
+           std::uint32_t{block[2]} << 16 | std::uint32_t{block[3]} << 24;
+    block += 4;
   }
 }
 
-void Encode(std::uint8_t* out, const std::uint32_t* words, int count) {
-  for (int i = 0; i < count; ++i) {
-    for (int k = 0; k < 4; ++k) {
-      out[4 * i + k] = static_cast<std::uint8_t>(words[i] >> (8 * k));
-    }
+void Encode(std::uint8_t* out, const std::uint32_t* words, std::size_t count) {
+  for (const std::uint32_t word : std::span(words, count)) {
+    out[0] = static_cast<std::uint8_t>(word);
+    out[1] = static_cast<std::uint8_t>(word >> 8);
+    out[2] = static_cast<std::uint8_t>(word >> 16);
+    out[3] = static_cast<std::uint8_t>(word >> 24);
+    out += 4;
   }
 }
 
@@ -124,13 +129,13 @@ void MD5Update(MD5_CTX* context, const std::uint8_t* input,
 }
 
 void MD5Final(std::uint8_t digest[16], MD5_CTX* context) {
-  std::uint8_t bits[8];
-  Encode(bits, context->count, 2);
+  std::uint8_t bits[sizeof context->count];
+  Encode(bits, context->count, std::size(context->count));
   const std::uint32_t index = (context->count[0] >> 3) & 0x3F;
   const std::uint32_t padLen = (index < 56) ? (56 - index) : (120 - index);
   MD5Update(context, PADDING, padLen);
-  MD5Update(context, bits, 8);
-  Encode(digest, context->state, 4);
+  MD5Update(context, bits, sizeof bits);
+  Encode(digest, context->state, std::size(context->state));
   SecureWipe(context, sizeof(*context));
 }
 

@@ -40,7 +40,7 @@ for option in -x -e1 -encode ""; do check 1 'Invalid option.\n' "$option" pw pla
 for input in missing fifo dir /dev/null; do check 1 'Input file open failed.\n' -d pw $input out; done
 sleep 0.2 && [ ! -e "$work.released" ] || fail "the FIFO's writer was released"
 : <>fifo; wait
-for output in plain dangling dir/missing/out '' dir/; do check 1 'Output file open failed.\n' -e pw plain "$output"; done
+for output in plain dangling dir/missing/out '' dir/ missing/; do check 1 'Output file open failed.\n' -e pw plain "$output"; done
 # Per-process files: a shared one such as /proc/version is locked by a parallel run.
 for input in /proc/self/status /proc/self/stat; do check 1 'Input file read failed.\n' -e pw $input out; done
 # A closed pipe loses the message, not the status.

@@ -115,12 +115,10 @@ class PosixInputFile final : public InputFile {
   struct stat opened_ {};
 };
 
-// An empty name, or one ending in a slash, can name no new file; refused
-// before anything is written for it.
-bool NamesAFile(const char* path) {
-  const std::size_t length = std::strlen(path);
-  return length != 0 && path[length - 1] != '/';
-}
+// An empty name can name no new file; refused before anything is written
+// for it. A name ending in a slash needs no test of its own: it names an
+// existing directory, or one that is not there to hold a file.
+bool NamesAFile(const char* path) { return path[0] != '\0'; }
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
