@@ -114,6 +114,9 @@ void CBlowFish::Initialize(const std::uint8_t* key, std::int32_t keyLength) {
     SBoxes[i] = left;
     SBoxes[i + 1] = right;
   }
+  // They end as the schedule's last two words.
+  SecureWipe(&left, sizeof left);
+  SecureWipe(&right, sizeof right);
 }
 
 // Sizes above 0xFFFFFFF8 round up past 32 bits, which wraps them to 0.

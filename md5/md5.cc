@@ -7,11 +7,11 @@
 
 namespace {
 
-// Zeroes through a volatile pointer so the stores survive even when the
-// memory is about to go out of scope.
-void SecureWipe(void* memory, std::size_t size) {
-  volatile std::uint8_t* p = static_cast<std::uint8_t*>(memory);
-  for (const volatile std::uint8_t* end = p + size; p != end; ++p) *p = 0;
+// Zeroes key material even where the compiler sees no later read, as before
+// it goes out of scope: the empty asm claims to read the memory.
+void SecureWipe(void* data, std::size_t size) {
+  std::memset(data, 0, size);
+  __asm__ __volatile__("" : : "r"(data) : "memory");
 }
 
 const std::uint8_t PADDING[64] = {0x80};
@@ -97,6 +97,37 @@ void Encode(std::uint8_t* out, const std::uint32_t* words, std::size_t count) {
   }
 }
 
+// Folds one 64-byte block, at any alignment, into `state`.
+void MD5Transform(std::uint32_t state[4], const std::uint8_t block[kBlockBytes]) {
+  std::uint32_t x[kBlockWords];
+  Decode(x, block);
+  std::uint32_t abcd[4] = {state[0], state[1], state[2], state[3]};
+  for (int round = 0; round < 4; ++round) {
+    const Round& r = kRounds[round];
+    for (int step = 0; step < kBlockWords; ++step) {
+      // The register that is updated rotates a, d, c, b from step to step.
+      const int a = (16 - step) % 4;
+      const int word = (r.first_word + r.word_stride * step) % kBlockWords;
+      Step(r.f, abcd[a], abcd[(a + 1) % 4], abcd[(a + 2) % 4],
+           abcd[(a + 3) % 4], x[word], r.shifts[step % kShiftCycle],
+           kSine[kBlockWords * round + step]);
+    }
+  }
+  for (int i = 0; i < 4; ++i) state[i] += abcd[i];
+  // The block may be the password (RFC 1321 clears it too), and for the
+  // last block the registers are the digest less the public initial values.
+  SecureWipe(x, sizeof x);
+  SecureWipe(abcd, sizeof abcd);
+}
+
+// Where the digest's frames were: the compiler may have spilled its working
+// registers there, which for a password's last block are the key less MD5's
+// public initial values.
+[[gnu::noinline]] void WipeStack() {
+  std::uint8_t frames[1024];
+  SecureWipe(frames, sizeof frames);
+}
+
 }  // namespace
 
 void MD5Init(MD5_CTX* context) {
@@ -139,30 +170,11 @@ void MD5Final(std::uint8_t digest[16], MD5_CTX* context) {
   SecureWipe(context, sizeof(*context));
 }
 
-void MD5Transform(std::uint32_t state[4], const std::uint8_t block[kBlockBytes]) {
-  std::uint32_t x[kBlockWords];
-  Decode(x, block);
-  std::uint32_t abcd[4] = {state[0], state[1], state[2], state[3]};
-  for (int round = 0; round < 4; ++round) {
-    const Round& r = kRounds[round];
-    for (int step = 0; step < kBlockWords; ++step) {
-      // The register that is updated rotates a, d, c, b from step to step.
-      const int a = (16 - step) % 4;
-      const int word = (r.first_word + r.word_stride * step) % kBlockWords;
-      Step(r.f, abcd[a], abcd[(a + 1) % 4], abcd[(a + 2) % 4],
-           abcd[(a + 3) % 4], x[word], r.shifts[step % kShiftCycle],
-           kSine[kBlockWords * round + step]);
-    }
-  }
-  for (int i = 0; i < 4; ++i) state[i] += abcd[i];
-  // The block may be the password (RFC 1321 clears it too).
-  SecureWipe(x, sizeof x);
-}
-
 void HashPassword(const char* password, std::uint8_t key[16]) {
   MD5_CTX context;
   MD5Init(&context);
   MD5Update(&context, reinterpret_cast<const std::uint8_t*>(password),
             static_cast<std::uint32_t>(std::strlen(password)));
   MD5Final(key, &context);
+  WipeStack();
 }

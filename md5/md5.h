@@ -27,9 +27,6 @@ TARNWICK_MD5_API void MD5Update(MD5_CTX* context, const std::uint8_t* input,
                                 std::uint32_t inputLen);
 // Writes the 16-byte digest, then clears the whole context.
 TARNWICK_MD5_API void MD5Final(std::uint8_t digest[16], MD5_CTX* context);
-// Folds one 64-byte block, at any alignment, into `state`.
-TARNWICK_MD5_API void MD5Transform(std::uint32_t state[4],
-                                   const std::uint8_t block[64]);
 
 // The cipher key of a password: the MD5 digest of its bytes up to, not
 // including, the terminating NUL.

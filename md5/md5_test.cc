@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "tests/test_util.h"
@@ -54,6 +55,27 @@ TEST(Md5Test, HugeMessagesCountTheirBitsInTwoWords) {
   Bytes digest(16);
   MD5Final(digest.data(), &context);
   EXPECT_EQ(digest, FromHex("aa559b4e3523a6c931f08f4df52d58f2"));  // Python's hashlib
+}
+
+// The stack below the caller, where the call just made had its frames.
+[[gnu::noinline]] bool StackHolds(const std::uint32_t (&words)[4]) {
+  std::uint8_t below[4096];
+  __asm__ __volatile__("" : "=m"(below));  // as it is, unwritten
+  for (std::size_t i = 0; i < sizeof below; i += 4) {
+    const std::uint32_t word = below[i] | below[i + 1] << 8 | below[i + 2] << 16 | std::uint32_t{below[i + 3]} << 24;
+    if (std::find(std::begin(words), std::end(words), word) != std::end(words)) return true;
+  }
+  return false;
+}
+
+// For a password of one block, the digest's registers end as the key less
+// MD5's public initial values.
+TEST(Md5Test, HashingAPasswordLeavesNoKeyOnTheStack) {
+  std::uint8_t k[16];
+  HashPassword("correct horse battery staple", k);
+  const auto word = [&k](std::size_t i) { return std::uint32_t{k[4 * i]} | k[4 * i + 1] << 8 | k[4 * i + 2] << 16 | std::uint32_t{k[4 * i + 3]} << 24; };
+  const std::uint32_t registers[4] = {word(0) - 0x67452301, word(1) - 0xefcdab89, word(2) - 0x98badcfe, word(3) - 0x10325476};
+  EXPECT_FALSE(StackHolds(registers));
 }
 
 }  // namespace
