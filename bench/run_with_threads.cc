@@ -5,15 +5,16 @@
 #include <cstring>
 
 #include "tool/commands.h"
+#include "tool/process.h"
 
 int main(int argc, char** argv) {
+  tarnwick::SetUpProcess();
   if (argc != 6) return 2;
   char* end = nullptr;
   const unsigned long threads = std::strtoul(argv[1], &end, 10);
   if (*end != '\0' || threads == 0 || threads > 64) return 2;
-  tarnwick::ForceThreadsForTesting(static_cast<unsigned>(threads));
-  if (std::strcmp(argv[2], "-e") == 0) {
-    return tarnwick::EncodeFile(argv[3], argv[4], argv[5]);
-  }
-  return tarnwick::DecodeFile(argv[3], argv[4], argv[5]);
+  const auto command =
+      std::strcmp(argv[2], "-e") == 0 ? tarnwick::EncodeFile : tarnwick::DecodeFile;
+  return command(argv[3], argv[4], argv[5], tarnwick::PlatformFileSystem(),
+                 static_cast<unsigned>(threads));
 }

@@ -12,33 +12,25 @@
 #include "tool/container.h"
 
 namespace tarnwick {
-namespace testing {
-long FailAllocationsAfter(long allocations, bool once = false);  // tests/failing_allocator.cc
-}  // namespace testing
 namespace {
 
 using testing::Bytes;
 using testing::FromHex;
 using testing::MemoryFileSystem;
-using Command = int (*)(const char*, const char*, const char*, FileSystem&);
-
-// Runs the commands on that many threads whatever the input's size, while it lives.
-struct ForcedThreads {
-  explicit ForcedThreads(unsigned threads) { ForceThreadsForTesting(threads); }
-  ~ForcedThreads() { ForceThreadsForTesting(0); }
-};
+using Command = int (*)(const char*, const char*, const char*, FileSystem&, unsigned);
 
 // Runs `command` from "in" to "out"; returns its status and what it printed.
-std::pair<int, std::string> Printed(Command command, MemoryFileSystem& files, const std::string& password = "password") {
+std::pair<int, std::string> Printed(Command command, MemoryFileSystem& files, const std::string& password = "password",
+                                    unsigned threads = 0) {
   ::testing::internal::CaptureStdout();
-  const int status = command(password.c_str(), "in", "out", files);
+  const int status = command(password.c_str(), "in", "out", files, threads);
   return {status, ::testing::internal::GetCapturedStdout()};
 }
 
-Bytes Converted(Command command, const Bytes& input, const std::string& password = "password") {
+Bytes Converted(Command command, const Bytes& input, const std::string& password = "password", unsigned threads = 0) {
   MemoryFileSystem files;
   files.files["in"] = input;
-  EXPECT_EQ(Printed(command, files, password), std::pair(0, std::string()));
+  EXPECT_EQ(Printed(command, files, password, threads), std::pair(0, std::string()));
   return files.files["out"];
 }
 
@@ -78,7 +70,6 @@ class RowTest : public ::testing::TestWithParam<std::tuple<std::string, unsigned
 
 TEST_P(RowTest, PrintsItsMessageAndLeavesNoOutput) {
   const auto& [row, threads] = GetParam();
-  const ForcedThreads forced(threads);
   std::istringstream fields(row.substr(0, row.find(" => ")));
   const std::string expected = row.substr(row.find(" => ") + 4);
   std::string op, input;
@@ -90,7 +81,7 @@ TEST_P(RowTest, PrintsItsMessageAndLeavesNoOutput) {
     files.faults[fault.substr(0, fault.find('='))] = fault.substr(fault.find('=') + 1);
   }
   const Bytes before = files.files.contains("out") ? files.files["out"] : Bytes{};
-  const auto [status, printed] = Printed(op == "e" ? Command{EncodeFile} : Command{DecodeFile}, files);
+  const auto [status, printed] = Printed(op == "e" ? Command{EncodeFile} : Command{DecodeFile}, files, "password", threads);
   EXPECT_EQ(files.unpublished_outputs, 0);
   if (expected[0] == '=') {
     EXPECT_EQ(status, 0);
@@ -134,40 +125,10 @@ TEST(CommandsTest, RoundTripsRestoreEveryByte) {
   for (const unsigned threads : {0u, 1u, 3u})
   for (const std::size_t size : {0, 1, 3, 4, 5, 11, 12, 13, 262139, 262140, 262141, 262144, 524284,
                                  524285, 524288, 524301, 4194292, 4194300}) {
-    const ForcedThreads forced(threads);
     const Bytes data = testing::RandomBytes(size, static_cast<std::uint32_t>(size));
-    const Bytes encrypted = Converted(EncodeFile, data);
+    const Bytes encrypted = Converted(EncodeFile, data, "password", threads);
     EXPECT_TRUE(encrypted == Framed(data)) << size;
-    EXPECT_TRUE(Converted(DecodeFile, encrypted) == data) << size;
-  }
-}
-
-// Each allocation of a run failed in turn, from then on or only once: the
-// run reports "Out of memory." and leaves nothing, or absorbs the failure
-// with its output right. A thread that cannot start only slows the run.
-TEST(CommandsTest, AllocationFailuresAreReportedOrAbsorbed) {
-  const Bytes data(1000, 7), sealed = Framed(data);
-  for (const bool once : {false, true})
-  for (const unsigned threads : {1u, 3u})
-  for (const Command command : {Command{EncodeFile}, Command{DecodeFile}}) {
-    const ForcedThreads forced(threads);
-    int failed = 0, absorbed = 0;
-    for (long allocation = 0, left = 0; left <= 0; ++allocation) {  // until the failure is never reached
-      MemoryFileSystem files;
-      files.files["in"] = command == Command{EncodeFile} ? data : sealed;
-      ::testing::internal::CaptureStdout();  // which allocates, so before any failure
-      testing::FailAllocationsAfter(allocation, once);
-      const int status = command("password", "in", "out", files);
-      left = testing::FailAllocationsAfter(-1);
-      const std::string printed = ::testing::internal::GetCapturedStdout();
-      EXPECT_EQ(files.unpublished_outputs, 0);
-      EXPECT_EQ(printed, status == 0 ? "" : "Out of memory.\n");
-      EXPECT_TRUE(status != 0 || files.files["out"] == (command == Command{EncodeFile} ? sealed : data));
-      failed += status != 0;
-      absorbed += status == 0 && left <= 0;
-    }
-    EXPECT_GE(failed, 3) << "at least the input, the cipher and the buffer";
-    EXPECT_GE(absorbed, once && threads == 3 ? 3 : 0) << "at least each helper thread's start";
+    EXPECT_TRUE(Converted(DecodeFile, encrypted, "password", threads) == data) << size;
   }
 }
 

@@ -1,11 +1,9 @@
 #include "tool/commands.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <optional>
 #include <thread>
 
@@ -23,7 +21,8 @@
 namespace tarnwick {
 namespace {
 
-static_assert(kChunkSize % 8 == 0 && kChunkSize >= 8);
+constexpr std::size_t kBlockSize = 8;
+static_assert(kChunkSize % kBlockSize == 0 && kChunkSize >= kBlockSize);
 
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
@@ -35,8 +34,6 @@ constexpr unsigned kMaxThreads = 8;
 // most a share of the cipher's few milliseconds, while the pipeline fills
 // and drains.
 constexpr std::uint64_t kMinPipelinedRecord = std::uint64_t{4} << 20;
-
-std::atomic<unsigned> forced_threads{0};
 
 int Fail(const char* message) {
   Print(message);
@@ -53,24 +50,27 @@ unsigned AvailableCores() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-PipelineShape ShapeFor(std::uint32_t recordLength, bool writeNeedsNext) {
-  PipelineShape shape;
-  shape.chunks = recordLength / kChunkSize + (recordLength % kChunkSize != 0);
-  shape.chunk_bytes =
-      std::min<std::size_t>(kChunkSize, recordLength) + kLengthFieldSize;
-  shape.threads = forced_threads.load();
-  if (shape.threads == 0) {
-    shape.threads = recordLength < kMinPipelinedRecord
-                        ? 1
-                        : std::min(kMaxThreads, AvailableCores());
-  }
-  shape.write_needs_next = writeNeedsNext;
-  return shape;
+std::size_t ChunksOf(std::uint32_t bytes) {
+  return bytes / kChunkSize + (bytes % kChunkSize != 0);
 }
 
-std::size_t ChunkLength(const Chunk& chunk, std::uint32_t recordLength) {
-  return std::min<std::size_t>(kChunkSize,
-                               recordLength - chunk.index * kChunkSize);
+// How many of `total` bytes, laid out chunk after chunk, fall in chunk
+// `index`.
+std::size_t ChunkShare(std::size_t index, std::uint64_t total) {
+  const std::uint64_t start = std::uint64_t{index} * kChunkSize;
+  return std::min<std::uint64_t>(kChunkSize, total - std::min(start, total));
+}
+
+// `chunks` chunks of a record, each with room for its share and
+// `extraBytes`; on `threads` threads, or as many as the record calls for.
+PipelineShape ShapeFor(std::uint32_t recordLength, std::size_t chunks,
+                       std::size_t extraBytes, unsigned threads) {
+  if (threads == 0) {
+    threads = recordLength < kMinPipelinedRecord
+                  ? 1
+                  : std::min(kMaxThreads, AvailableCores());
+  }
+  return {chunks, ChunkShare(0, recordLength) + extraBytes, threads};
 }
 
 // A short read means the file changed while it was read; a record laid out
@@ -80,6 +80,25 @@ bool ReadExactly(InputFile& input, std::uint8_t* buffer, std::size_t size) {
   return got && *got == size;
 }
 
+struct SizedInput {
+  std::unique_ptr<InputFile> file;
+  std::uint64_t size = 0;
+  const char* failure = nullptr;  // the message that refuses it
+};
+
+SizedInput OpenSized(FileSystem& files, const char* path,
+                     std::uint64_t maxSize) {
+  SizedInput input{files.OpenInput(path)};
+  if (!input.file) {
+    input.failure = kInputOpenFailed;
+    return input;
+  }
+  const std::optional<std::uint64_t> size = input.file->Size();
+  if (!size || *size > maxSize) input.failure = kInvalidInputSize;
+  input.size = size.value_or(0);
+  return input;
+}
+
 void KeyCipher(CBlowFish& cipher, const char* password) {
   SecretVector<std::uint8_t> key(16);
   LockInMemory(key.data(), key.size());
@@ -87,7 +106,13 @@ void KeyCipher(CBlowFish& cipher, const char* password) {
   cipher.Initialize(key.data(), 16);
 }
 
-int Publish(OutputFile& output) {
+// Runs the chunks through the pipeline, then gives the output its name once
+// the input proved unchanged.
+int Finish(ChunkStages& stages, const PipelineShape& shape, InputFile& input,
+           OutputFile& output) {
+  Pipeline pipeline(shape);
+  if (const char* failure = pipeline.Run(stages)) return Fail(failure);
+  if (!input.ConfirmUnchanged()) return Fail(kInputReadFailed);
   switch (output.Publish()) {
     case PublishResult::kPublished:
       return kSuccess;
@@ -113,7 +138,7 @@ class EncodeStages final : public ChunkStages {
         record_length_(RecordLength(dataLength)) {}
 
   const char* Read(Chunk& chunk) override {
-    const std::size_t length = ChunkLength(chunk, record_length_);
+    const std::size_t length = ChunkShare(chunk.index, record_length_);
     const std::uint64_t start = std::uint64_t{chunk.index} * kChunkSize;
     if (chunk.index == 0) StoreLength(data_length_, chunk.bytes);
     const std::uint64_t from = std::max<std::uint64_t>(start, kLengthFieldSize);
@@ -129,14 +154,14 @@ class EncodeStages final : public ChunkStages {
   }
 
   void Transform(Chunk& chunk) const override {
-    const auto length =
-        static_cast<std::uint32_t>(ChunkLength(chunk, record_length_));
-    cipher_.Encode(chunk.bytes, chunk.bytes, length);
+    const auto length = ChunkShare(chunk.index, record_length_);
+    cipher_.Encode(chunk.bytes, chunk.bytes,
+                   static_cast<std::uint32_t>(length));
   }
 
-  const char* Write(Chunk& chunk, const Chunk* /*next*/) override {
+  const char* Write(Chunk& chunk) override {
     const bool written =
-        output_.Write(chunk.bytes, ChunkLength(chunk, record_length_));
+        output_.Write(chunk.bytes, ChunkShare(chunk.index, record_length_));
     return written ? nullptr : kOutputWriteFailed;
   }
 
@@ -148,144 +173,120 @@ class EncodeStages final : public ChunkStages {
   const std::uint32_t record_length_;
 };
 
-// Chunk i holds the record's bytes from i * kChunkSize, as read. It writes
-// the data from i * kChunkSize on, so the writes start on aligned offsets;
-// the last four of them sit in the next chunk.
+// Chunk i holds the record's bytes from i * kChunkSize: the block carried
+// over from the end of the read before (for chunk 0, the first block, read
+// for its length field), then the chunk's own share of the rest. Its data
+// starts 4 bytes in and belongs at output offset i * kChunkSize, so every
+// write starts on a multiple of kChunkSize.
 class DecodeStages final : public ChunkStages {
  public:
-  DecodeStages(InputFile& input, FileSystem& files, const char* outputPath,
-               const CBlowFish& cipher, std::uint32_t recordLength)
+  DecodeStages(InputFile& input, OutputFile& output, const CBlowFish& cipher,
+               std::uint32_t recordLength, std::uint32_t dataLength,
+               const std::uint8_t (&firstBlock)[kBlockSize])
       : input_(input),
-        files_(files),
-        output_path_(outputPath),
+        output_(output),
         cipher_(cipher),
-        record_length_(recordLength) {}
-
-  // Where the run succeeded, the output to publish.
-  OutputFile& output() { return *output_; }
+        after_first_(recordLength - kBlockSize),
+        data_length_(dataLength) {
+    std::memcpy(carried_, firstBlock, kBlockSize);
+  }
 
   const char* Read(Chunk& chunk) override {
-    if (!ReadExactly(input_, chunk.bytes, ChunkLength(chunk, record_length_))) {
+    const std::size_t length = ChunkShare(chunk.index, after_first_);
+    std::memcpy(chunk.bytes, carried_, kBlockSize);
+    if (!ReadExactly(input_, chunk.bytes + kBlockSize, length)) {
       return kInputReadFailed;
     }
-    return chunk.index == 0 ? CheckLengthAndCreateOutput(chunk) : nullptr;
+    std::memcpy(carried_, chunk.bytes + length, kBlockSize);
+    return nullptr;
   }
 
   void Transform(Chunk& chunk) const override {
-    const auto length =
-        static_cast<std::uint32_t>(ChunkLength(chunk, record_length_));
-    cipher_.Decode(chunk.bytes, chunk.bytes, length);
+    const std::size_t length = ChunkShare(chunk.index, after_first_);
+    cipher_.Decode(chunk.bytes, chunk.bytes,
+                   static_cast<std::uint32_t>(kBlockSize + length));
   }
 
-  const char* Write(Chunk& chunk, const Chunk* next) override {
-    const std::uint64_t start = std::uint64_t{chunk.index} * kChunkSize;
-    std::size_t data = std::min<std::uint64_t>(
-        kChunkSize, data_length_ - std::min<std::uint64_t>(start, data_length_));
-    constexpr std::size_t kOwnData = kChunkSize - kLengthFieldSize;
-    if (next && next->failure) {
-      // One thread would have written no further before that read.
-      data = std::min(data, kOwnData);
-    } else if (data > kOwnData) {
-      std::memcpy(chunk.bytes + kChunkSize, next->bytes, kLengthFieldSize);
-    }
-    const bool written = output_->Write(chunk.bytes + kLengthFieldSize, data);
+  const char* Write(Chunk& chunk) override {
+    const bool written = output_.Write(chunk.bytes + kLengthFieldSize,
+                                       ChunkShare(chunk.index, data_length_));
     return written ? nullptr : kOutputWriteFailed;
   }
 
  private:
-  // The length field sits in the first block, so a wrong password is caught
-  // before the output exists.
-  const char* CheckLengthAndCreateOutput(const Chunk& first) {
-    std::uint8_t block[8];
-    cipher_.Decode(first.bytes, block, sizeof block);
-    data_length_ = LoadLength(block);
-    if (!LengthFits(data_length_, record_length_)) return kInvalidDataSize;
-    output_ = files_.CreateOutput(output_path_);
-    return output_ ? nullptr : kOutputOpenFailed;
-  }
-
   InputFile& input_;
-  FileSystem& files_;
-  const char* const output_path_;
+  OutputFile& output_;
   const CBlowFish& cipher_;
-  const std::uint32_t record_length_;
-  std::uint32_t data_length_ = 0;
-  std::unique_ptr<OutputFile> output_;
+  const std::uint32_t after_first_;  // record bytes after the first block
+  const std::uint32_t data_length_;
+  std::uint8_t carried_[kBlockSize];  // ciphertext, as read
 };
 
-int Encode(const char* password, const char* inputPath, const char* outputPath,
-           FileSystem& files) {
-  const std::unique_ptr<InputFile> input = files.OpenInput(inputPath);
-  if (!input) return Fail(kInputOpenFailed);
-  const std::optional<std::uint64_t> size = input->Size();
-  if (!size || *size > kMaxDataLength) return Fail(kInvalidInputSize);
-
-  CBlowFish cipher;
-  const auto dataLength = static_cast<std::uint32_t>(*size);
-  Pipeline pipeline(ShapeFor(RecordLength(dataLength), false));
-  KeyCipher(cipher, password);
-
-  const std::unique_ptr<OutputFile> output = files.CreateOutput(outputPath);
-  if (!output) return Fail(kOutputOpenFailed);
-  if (!output->Write(kMarker, kMarkerSize)) return Fail(kOutputWriteFailed);
-  EncodeStages stages(*input, *output, cipher, dataLength);
-  if (const char* failure = pipeline.Run(stages)) return Fail(failure);
-  if (!input->ConfirmUnchanged()) return Fail(kInputReadFailed);
-  return Publish(*output);
-}
-
-int Decode(const char* password, const char* inputPath, const char* outputPath,
-           FileSystem& files) {
-  const std::unique_ptr<InputFile> input = files.OpenInput(inputPath);
-  if (!input) return Fail(kInputOpenFailed);
-  const std::optional<std::uint64_t> size = input->Size();
-  if (!size || *size > kMaxEncryptedFileSize) return Fail(kInvalidInputSize);
-
-  std::uint8_t marker[kMarkerSize] = {};
-  if (*size < kMarkerSize) return Fail(kInvalidMarker);
-  if (!ReadExactly(*input, marker, kMarkerSize)) return Fail(kInputReadFailed);
-  if (std::memcmp(marker, kMarker, kMarkerSize) != 0) {
-    return Fail(kInvalidMarker);
-  }
-  const auto recordLength = static_cast<std::uint32_t>(*size - kMarkerSize);
-  if (recordLength % 8 != 0) return Fail(kInvalidFileSize);
-
-  CBlowFish cipher;
-  KeyCipher(cipher, password);
-  if (recordLength == 0) return Fail(kInvalidDataSize);  // no length field
-  Pipeline pipeline(ShapeFor(recordLength, true));
-  DecodeStages stages(*input, files, outputPath, cipher, recordLength);
-  if (const char* failure = pipeline.Run(stages)) return Fail(failure);
-  if (!input->ConfirmUnchanged()) return Fail(kInputReadFailed);
-  return Publish(stages.output());
-}
-
-// The cipher's tables and the ring come from the heap; running out of it is
-// reported like any other failure. An unpublished output is discarded as the
-// stack unwinds.
-template <typename Command>
-int ReportingOutOfMemory(Command command, const char* password,
-                         const char* inputPath, const char* outputPath,
-                         FileSystem& files) {
-  try {
-    return command(password, inputPath, outputPath, files);
-  } catch (const std::bad_alloc&) {
-    return Fail(kOutOfMemory);
-  }
+// The length field of a record whose first block is `block`. The rest of
+// the deciphered block is data, so it is wiped.
+std::uint32_t LengthField(const CBlowFish& cipher,
+                          const std::uint8_t (&block)[kBlockSize]) {
+  std::uint8_t plain[kBlockSize];
+  cipher.Decode(block, plain, kBlockSize);
+  const std::uint32_t length = LoadLength(plain);
+  SecureWipe(plain, sizeof plain);
+  return length;
 }
 
 }  // namespace
 
-void ForceThreadsForTesting(unsigned threads) { forced_threads = threads; }
-
 int EncodeFile(const char* password, const char* inputPath,
-               const char* outputPath, FileSystem& files) {
-  return ReportingOutOfMemory(Encode, password, inputPath, outputPath, files);
+               const char* outputPath, FileSystem& files, unsigned threads) {
+  const SizedInput input = OpenSized(files, inputPath, kMaxDataLength);
+  if (input.failure) return Fail(input.failure);
+  const auto dataLength = static_cast<std::uint32_t>(input.size);
+  const std::uint32_t recordLength = RecordLength(dataLength);
+
+  CBlowFish cipher;
+  KeyCipher(cipher, password);
+  const std::unique_ptr<OutputFile> output = files.CreateOutput(outputPath);
+  if (!output) return Fail(kOutputOpenFailed);
+  if (!output->Write(kMarker, kMarkerSize)) return Fail(kOutputWriteFailed);
+  EncodeStages stages(*input.file, *output, cipher, dataLength);
+  return Finish(stages,
+                ShapeFor(recordLength, ChunksOf(recordLength), 0, threads),
+                *input.file, *output);
 }
 
 int DecodeFile(const char* password, const char* inputPath,
-               const char* outputPath, FileSystem& files) {
-  return ReportingOutOfMemory(Decode, password, inputPath, outputPath, files);
+               const char* outputPath, FileSystem& files, unsigned threads) {
+  const SizedInput input = OpenSized(files, inputPath, kMaxEncryptedFileSize);
+  if (input.failure) return Fail(input.failure);
+  std::uint8_t marker[kMarkerSize] = {};
+  if (input.size < kMarkerSize) return Fail(kInvalidMarker);
+  if (!ReadExactly(*input.file, marker, kMarkerSize)) {
+    return Fail(kInputReadFailed);
+  }
+  if (std::memcmp(marker, kMarker, kMarkerSize) != 0) {
+    return Fail(kInvalidMarker);
+  }
+  const auto recordLength =
+      static_cast<std::uint32_t>(input.size - kMarkerSize);
+  if (recordLength % kBlockSize != 0) return Fail(kInvalidFileSize);
+
+  CBlowFish cipher;
+  KeyCipher(cipher, password);
+  // The length field sits in the first block, so a wrong password is caught
+  // before the output exists or any thread starts.
+  if (recordLength == 0) return Fail(kInvalidDataSize);
+  std::uint8_t first[kBlockSize];
+  if (!ReadExactly(*input.file, first, kBlockSize)) {
+    return Fail(kInputReadFailed);
+  }
+  const std::uint32_t dataLength = LengthField(cipher, first);
+  if (!LengthFits(dataLength, recordLength)) return Fail(kInvalidDataSize);
+  const std::unique_ptr<OutputFile> output = files.CreateOutput(outputPath);
+  if (!output) return Fail(kOutputOpenFailed);
+  DecodeStages stages(*input.file, *output, cipher, recordLength, dataLength,
+                      first);
+  return Finish(
+      stages, ShapeFor(recordLength, ChunksOf(dataLength), kBlockSize, threads),
+      *input.file, *output);
 }
 
 }  // namespace tarnwick

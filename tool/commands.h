@@ -16,14 +16,14 @@ inline constexpr std::size_t kChunkSize = std::size_t{256} * 1024;
 // The two commands. Each prints at most one message, on failure, and returns
 // the exit status: 0 on success, 1 on failure. Nothing ever appears at
 // `outputPath` unless the command succeeds, and nothing there is replaced.
-// Tests run the commands on `threads` threads whatever the input's size; 0
-// brings back the choice by size and by the cores the process may use.
-void ForceThreadsForTesting(unsigned threads);
-
+// A run takes `threads` threads whatever the input's size; 0 chooses by the
+// size and by the cores the process may use.
 int EncodeFile(const char* password, const char* inputPath,
-               const char* outputPath, FileSystem& files = PlatformFileSystem());
+               const char* outputPath, FileSystem& files = PlatformFileSystem(),
+               unsigned threads = 0);
 int DecodeFile(const char* password, const char* inputPath,
-               const char* outputPath, FileSystem& files = PlatformFileSystem());
+               const char* outputPath, FileSystem& files = PlatformFileSystem(),
+               unsigned threads = 0);
 
 }  // namespace tarnwick
 

@@ -27,9 +27,9 @@ class InputFile {
                                           std::size_t size) = 0;
 
   // Called once Size() bytes have been read: false when the file holds more
-  // than its size said (as /proc files, which state 0, do), or changed while
-  // it was read. The bytes read are then no faithful copy of any version of
-  // the file.
+  // than its size said (as /proc files, which state 0, do), or its data may
+  // have changed while it was read. The bytes read are then no faithful copy
+  // of any version of the file.
   virtual bool ConfirmUnchanged() = 0;
 };
 
@@ -74,11 +74,6 @@ class FileSystem {
 
 // The platform's file system.
 FileSystem& PlatformFileSystem();
-
-// Removes from disk what unpublished outputs hold there, for a process about
-// to end without unwinding. Takes no lock and allocates nothing, so a signal
-// handler or an out-of-memory exit may call it.
-void RemoveUnpublishedOutputs() noexcept;
 
 }  // namespace tarnwick
 

@@ -1,27 +1,37 @@
-// The file layer on POSIX systems, with Linux's O_TMPFILE where it exists.
+// The file layer on Linux. An output is written to an unnamed file
+// (O_TMPFILE) where the file system can name one later, to a hidden
+// temporary otherwise, and every step on it is taken relative to its
+// directory, held open from the start: publishing and removal follow the
+// directory wherever it is moved meanwhile.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "tool/file_io.h"
+#include "tool/temporary.h"
 
 namespace tarnwick {
 namespace {
 
+// Repeats a call that a signal interrupted, as on an intr NFS mount or
+// FUSE: EINTR is no reason to fail a run. Not close, after which Linux has
+// released the descriptor anyway.
+template <typename Call>
+auto Retrying(Call call) {
+  auto result = call();
+  while (result == -1 && errno == EINTR) result = call();
+  return result;
+}
+
 class Descriptor {
  public:
-  Descriptor() = default;
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
   ~Descriptor() { Close(); }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
@@ -43,18 +53,16 @@ class Descriptor {
   }
 
  private:
-  int fd_ = -1;
+  int fd_;
 };
-
-bool SameTime(const timespec& a, const timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
 
 // Where the file system has no such lock (NFS refuses an exclusive lock on
 // a read-only descriptor with EBADF), the file is read unlocked; only a
 // lock held by another opener refuses it.
 bool LockedOrUnlockable(int fd) {
-  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+  if (Retrying([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) {
+    return true;
+  }
   return errno == EBADF || errno == ENOLCK || errno == EOPNOTSUPP ||
          errno == EINVAL;
 }
@@ -73,7 +81,9 @@ class PosixInputFile final : public InputFile {
     if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode)) return false;
     // O_NONBLOCK: should a FIFO have taken the file's place since, the open
     // must not wait for a writer.
-    fd_.Reset(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    fd_.Reset(Retrying([path] {
+      return ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    }));
     return fd_.valid() && ::fstat(fd_.get(), &opened_) == 0 &&
            S_ISREG(opened_.st_mode) && LockedOrUnlockable(fd_.get()) &&
            ClearNonBlocking(fd_.get());
@@ -88,26 +98,25 @@ class PosixInputFile final : public InputFile {
                                   std::size_t size) override {
     std::size_t total = 0;
     while (total < size) {
-      const ssize_t got = ::read(fd_.get(), buffer + total, size - total);
+      const ssize_t got = Retrying(
+          [&] { return ::read(fd_.get(), buffer + total, size - total); });
+      if (got == -1) return std::nullopt;
       if (got == 0) break;
-      if (got == -1) {
-        if (errno == EINTR) continue;
-        return std::nullopt;
-      }
       total += static_cast<std::size_t>(got);
     }
     return total;
   }
 
   // Writers in place need not lock, so the lock alone does not rule out a
-  // change; the times do, to the file system's clock resolution.
+  // change; the size and the modification time do, to the file system's
+  // clock resolution. A new mode, owner or link leaves the data as it was.
   bool ConfirmUnchanged() override {
     std::uint8_t beyond = 0;
     struct stat now {};
     return Read(&beyond, 1) == 0u && ::fstat(fd_.get(), &now) == 0 &&
            now.st_size == opened_.st_size &&
-           SameTime(now.st_mtim, opened_.st_mtim) &&
-           SameTime(now.st_ctim, opened_.st_ctim);
+           now.st_mtim.tv_sec == opened_.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec;
   }
 
  private:
@@ -115,148 +124,45 @@ class PosixInputFile final : public InputFile {
   struct stat opened_ {};
 };
 
-// An empty name can name no new file; refused before anything is written
-// for it. A name ending in a slash needs no test of its own: it names an
-// existing directory, or one that is not there to hold a file.
-bool NamesAFile(const char* path) { return path[0] != '\0'; }
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-bool Exists(const char* path) {
-  struct stat status {};
-  return ::lstat(path, &status) == 0 || errno != ENOENT;
-}
-
-// Opens an unnamed file in `directory`: it vanishes with the process unless
-// linked, so a killed run leaves nothing behind. Not every file system has
-// one; -1 then.
-int OpenUnnamed(const std::string& directory) {
-#ifdef O_TMPFILE
-  return ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-#else
-  (void)directory;
-  errno = EOPNOTSUPP;
-  return -1;
-#endif
-}
-
-bool UnnamedUnsupported(int error) {
-  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
-}
-
-// Gives `fd`'s unnamed file the name `path`; fails with EEXIST if taken.
-// The descriptor itself first: a path through /proc could be steered to
-// another file where /proc is not what it seems.
-bool LinkUnnamed(int fd, const char* path) {
-#ifdef AT_EMPTY_PATH
-  if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return true;
-  // Kernels before 6.10 refuse it to the unprivileged, with ENOENT.
-  if (errno != ENOENT && errno != EPERM && errno != EINVAL) return false;
-#endif
+// Gives the unnamed file `fd` the name `name` in `directory`: through the
+// descriptor itself, or through its path in /proc where the kernel refuses
+// that to the unprivileged (before Linux 6.10). -1 with EEXIST when the
+// name is taken.
+int LinkUnnamed(int fd, int directory, const char* name) {
+  if (Retrying([&] {
+        return ::linkat(fd, "", directory, name, AT_EMPTY_PATH);
+      }) == 0) {
+    return 0;
+  }
+  if (errno == EEXIST) return -1;
   char self[32];
   (void)std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  return ::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+  return Retrying([&] {
+    return ::linkat(AT_FDCWD, self, directory, name, AT_SYMLINK_FOLLOW);
+  });
 }
 
-// Gives the named temporary `temporary` the name `path` without replacing
-// anything there: a hard link where the file system has them, otherwise a
-// rename that refuses an existing target.
-bool LinkNamed(const char* temporary, const char* path) {
-  if (::link(temporary, path) == 0) return true;
-#ifdef RENAME_NOREPLACE
-  if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK) {
-    return ::renameat2(AT_FDCWD, temporary, AT_FDCWD, path,
-                       RENAME_NOREPLACE) == 0;
-  }
-#endif
-  return false;
+// Whether the unnamed file can be named at all, asked before anything is
+// written to it: a link to "." fails with EEXIST only once the file itself
+// was found, and makes no name.
+bool CanName(int fd, int directory) {
+  return LinkUnnamed(fd, directory, ".") == -1 && errno == EEXIST;
 }
 
-// The signals that end a run and can be caught; their handler removes the
-// hidden temporary first.
-constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-
-sigset_t EndingSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int signal : kEndingSignals) sigaddset(&set, signal);
-  return set;
+// Gives the hidden temporary the name `name` without replacing anything
+// there: a hard link where the file system has them, otherwise a rename
+// that refuses an existing target.
+int LinkNamed(int directory, const char* temporary, const char* name) {
+  if (Retrying([&] {
+        return ::linkat(directory, temporary, directory, name, 0);
+      }) == 0) {
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return -1;
+  return Retrying([&] {
+    return ::renameat2(directory, temporary, directory, name, RENAME_NOREPLACE);
+  });
 }
-
-// A hidden temporary's name, kept in static storage so that a signal
-// handler or an out-of-memory exit can remove the file without allocating
-// or locking. The name stays put until its slot is free again.
-class HiddenTemporary {
- public:
-  // Creates a hidden file in `directory` and opens it for writing into
-  // `fd`; nullptr when it cannot be created.
-  static HiddenTemporary* Create(const std::string& directory,
-                                 Descriptor& fd) {
-    static constexpr char kName[] = "/.Tarnwick-XXXXXX";
-    if (directory.size() + sizeof kName > sizeof HiddenTemporary::name_) {
-      return nullptr;
-    }
-    HiddenTemporary* slot = ClaimSlot();
-    if (slot == nullptr) return nullptr;
-    std::memcpy(slot->name_, directory.data(), directory.size());
-    std::memcpy(slot->name_ + directory.size(), kName, sizeof kName);
-    // No ending signal may fall between the file's creation and its slot
-    // saying so.
-    const sigset_t ending = EndingSignals();
-    sigset_t previous;
-    (void)::pthread_sigmask(SIG_BLOCK, &ending, &previous);
-    fd.Reset(::mkostemp(slot->name_, O_CLOEXEC));
-    slot->state_ = fd.valid() ? kExists : kFree;
-    (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return fd.valid() ? slot : nullptr;
-  }
-
-  const char* name() const { return name_; }
-
-  // Removes the file and frees the slot, unless a signal handler has taken
-  // it; removing first leaves no moment when the file exists unrecorded.
-  void Remove() {
-    ::unlink(name_);
-    int exists = kExists;
-    state_.compare_exchange_strong(exists, kFree);
-  }
-
-  // The slots stay taken: the process is ending.
-  static void RemoveAll() noexcept {
-    for (HiddenTemporary& slot : slots_) {
-      int exists = kExists;
-      if (slot.state_.compare_exchange_strong(exists, kRemoving)) {
-        ::unlink(slot.name_);
-      }
-    }
-  }
-
- private:
-  enum State : int { kFree, kNaming, kExists, kRemoving };
-
-  static HiddenTemporary* ClaimSlot() {
-    for (HiddenTemporary& slot : slots_) {
-      int free = kFree;
-      if (slot.state_.compare_exchange_strong(free, kNaming)) return &slot;
-    }
-    errno = EMFILE;
-    return nullptr;
-  }
-
-  static_assert(std::atomic<int>::is_always_lock_free);
-  std::atomic<int> state_{kFree};
-  char name_[PATH_MAX] = {};
-
-  // More than a run ever holds at once.
-  static HiddenTemporary slots_[4];
-};
-
-HiddenTemporary HiddenTemporary::slots_[4];
 
 PublishResult FailedPublish() {
   return errno == EEXIST ? PublishResult::kNameTaken : PublishResult::kFailed;
@@ -265,46 +171,55 @@ PublishResult FailedPublish() {
 // Makes a new entry in `directory` survive a crash. A directory this process
 // may write but not read cannot be opened to sync, and some file systems
 // cannot sync one (EINVAL): the entry's fate then rests with the file system.
-bool SyncDirectory(const std::string& directory) {
-  Descriptor fd;
-  fd.Reset(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.valid()) return errno == EACCES;
-  return ::fsync(fd.get()) == 0 || errno == EINVAL;
+bool SyncDirectory(int directory) {
+  const Descriptor readable(Retrying([directory] {
+    return ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }));
+  if (!readable.valid()) return errno == EACCES;
+  return Retrying([&] { return ::fsync(readable.get()); }) == 0 ||
+         errno == EINVAL;
 }
 
 // Written bytes handed to the disk at a time while the run goes on, so the
 // sync before publishing waits only for the tail.
 constexpr off_t kWritebackStep = off_t{256} * 1024;
 
-// Bytes go to a temporary in the output's directory, unnamed where possible,
-// otherwise hidden; only Publish gives them the output's name.
 class PosixOutputFile final : public OutputFile {
  public:
-  explicit PosixOutputFile(std::string path) : path_(std::move(path)) {}
-
+  PosixOutputFile() = default;
   ~PosixOutputFile() override { Discard(); }
-
   PosixOutputFile(const PosixOutputFile&) = delete;
   PosixOutputFile& operator=(const PosixOutputFile&) = delete;
 
-  // Allocates nothing once a file exists, so running out of memory cannot
-  // strand one.
-  bool Create(const std::string& directory) {
-    directory_ = directory;
-    fd_.Reset(OpenUnnamed(directory));
-    if (fd_.valid()) return true;
-    if (!UnnamedUnsupported(errno)) return false;
-    temporary_ = HiddenTemporary::Create(directory, fd_);
-    return temporary_ != nullptr;
+  // Opens the output's directory (O_PATH: one this process may write but
+  // not read still takes the output) and starts the file in it. Allocates
+  // nothing once a file exists, so running out of memory cannot strand one.
+  bool Create(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "."
+                                  : slash == 0               ? "/"
+                                               : path.substr(0, slash);
+    name_ = path.substr(slash + 1);
+    directory_.Reset(Retrying([&] {
+      return ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }));
+    // An empty name (a path ending in a slash) names no file.
+    if (name_.empty() || !directory_.valid() || Exists()) return false;
+    fd_.Reset(Retrying([this] {
+      return ::openat(directory_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                      0600);
+    }));
+    if (fd_.valid() && CanName(fd_.get(), directory_.get())) return true;
+    fd_.Reset(CreateTemporary(directory_.get()));
+    named_ = fd_.valid();
+    return named_;
   }
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
     while (size > 0) {
-      const ssize_t written = ::write(fd_.get(), data, size);
-      if (written == -1) {
-        if (errno == EINTR) continue;
-        return false;
-      }
+      const ssize_t written =
+          Retrying([&] { return ::write(fd_.get(), data, size); });
+      if (written == -1) return false;
       data += written;
       size -= static_cast<std::size_t>(written);
       written_ += written;
@@ -316,31 +231,39 @@ class PosixOutputFile final : public OutputFile {
   // The data reaches the disk before the name appears, and the name right
   // after: a crash leaves no output or a complete one, never a partial one.
   PublishResult Publish() override {
-    if (::fdatasync(fd_.get()) != 0) {
+    if (Retrying([this] { return ::fdatasync(fd_.get()); }) != 0) {
       Discard();
       return PublishResult::kFailed;
     }
-    const PublishResult result =
-        temporary_ == nullptr ? PublishUnnamed() : PublishNamed();
-    if (result == PublishResult::kPublished && !SyncDirectory(directory_)) {
+    const PublishResult result = named_ ? PublishNamed() : PublishUnnamed();
+    if (result == PublishResult::kPublished &&
+        !SyncDirectory(directory_.get())) {
       return Unpublish();
     }
     return result;
   }
 
  private:
+  // Anything under the name, a dangling link included, takes it.
+  bool Exists() const {
+    struct stat status {};
+    return ::fstatat(directory_.get(), name_.c_str(), &status,
+                     AT_SYMLINK_NOFOLLOW) == 0 ||
+           errno != ENOENT;
+  }
+
   // Advisory: a failed writeback shows again in the sync before publishing.
   void StartWriteback() {
-#ifdef SYNC_FILE_RANGE_WRITE
     if (written_ - started_ < kWritebackStep) return;
     (void)::sync_file_range(fd_.get(), started_, written_ - started_,
                             SYNC_FILE_RANGE_WRITE);
     started_ = written_;
-#endif
   }
 
   PublishResult PublishUnnamed() {
-    if (!LinkUnnamed(fd_.get(), path_.c_str())) return FailedPublish();
+    if (LinkUnnamed(fd_.get(), directory_.get(), name_.c_str()) != 0) {
+      return FailedPublish();
+    }
     return fd_.Close() ? PublishResult::kPublished : Unpublish();
   }
 
@@ -349,7 +272,7 @@ class PosixOutputFile final : public OutputFile {
   PublishResult PublishNamed() {
     PublishResult result = PublishResult::kFailed;
     if (fd_.Close()) {
-      result = LinkNamed(temporary_->name(), path_.c_str())
+      result = LinkNamed(directory_.get(), TemporaryName(), name_.c_str()) == 0
                    ? PublishResult::kPublished
                    : FailedPublish();
     }
@@ -358,46 +281,23 @@ class PosixOutputFile final : public OutputFile {
   }
 
   PublishResult Unpublish() {
-    ::unlink(path_.c_str());
+    (void)::unlinkat(directory_.get(), name_.c_str(), 0);
     return PublishResult::kFailed;
   }
 
   void Discard() {
     fd_.Close();
-    if (temporary_ != nullptr) temporary_->Remove();
-    temporary_ = nullptr;
+    if (named_) RemoveTemporary();
+    named_ = false;
   }
 
+  Descriptor directory_;
   Descriptor fd_;
-  std::string path_;
-  std::string directory_;  // kept from Create: Publish allocates nothing
-  HiddenTemporary* temporary_ = nullptr;  // null for an unnamed file
+  std::string name_;
+  bool named_ = false;  // a hidden temporary, not an unnamed file
   off_t written_ = 0;
   off_t started_ = 0;  // written bytes whose writeback has been started
 };
-
-// Removes the hidden temporary, then ends the process as the signal would
-// have.
-void RemoveTemporariesAndEnd(int signal) {
-  HiddenTemporary::RemoveAll();
-  (void)std::signal(signal, SIG_DFL);
-  (void)std::raise(signal);
-}
-
-// A signal the caller ignores or handles itself keeps its disposition (a
-// run under nohup is not ended by SIGHUP at all).
-void HandleEndingSignals() {
-  struct sigaction handler {};
-  handler.sa_handler = RemoveTemporariesAndEnd;
-  handler.sa_mask = EndingSignals();
-  for (const int signal : kEndingSignals) {
-    struct sigaction current {};
-    if (::sigaction(signal, nullptr, &current) == 0 &&
-        current.sa_handler == SIG_DFL) {
-      (void)::sigaction(signal, &handler, nullptr);
-    }
-  }
-}
 
 class PosixFileSystem final : public FileSystem {
  public:
@@ -408,9 +308,8 @@ class PosixFileSystem final : public FileSystem {
   }
 
   std::unique_ptr<OutputFile> CreateOutput(const char* path) override {
-    if (!NamesAFile(path) || Exists(path)) return nullptr;
-    auto output = std::make_unique<PosixOutputFile>(path);
-    if (!output->Create(DirectoryOf(path))) return nullptr;
+    auto output = std::make_unique<PosixOutputFile>();
+    if (!output->Create(path)) return nullptr;
     return output;
   }
 };
@@ -418,16 +317,8 @@ class PosixFileSystem final : public FileSystem {
 }  // namespace
 
 FileSystem& PlatformFileSystem() {
-  static PosixFileSystem files = [] {
-    // A file-size limit then fails the write with EFBIG, which is reported,
-    // instead of killing the process.
-    (void)std::signal(SIGXFSZ, SIG_IGN);
-    HandleEndingSignals();
-    return PosixFileSystem{};
-  }();
+  static PosixFileSystem files;
   return files;
 }
-
-void RemoveUnpublishedOutputs() noexcept { HiddenTemporary::RemoveAll(); }
 
 }  // namespace tarnwick

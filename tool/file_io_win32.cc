@@ -1,9 +1,6 @@
 // The file layer on Windows, through KERNEL32's ANSI calls: paths are the
 // command line's byte strings in the process's code page, passed unchanged.
 // Handles do no text conversion, so file data stays byte for byte.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>
@@ -236,16 +233,8 @@ class Win32FileSystem final : public FileSystem {
 }  // namespace
 
 FileSystem& PlatformFileSystem() {
-  static Win32FileSystem files = [] {
-    // A drive without its medium fails the open instead of asking the user
-    // in a dialog box.
-    (void)::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    return Win32FileSystem{};
-  }();
+  static Win32FileSystem files;
   return files;
 }
-
-// The system deletes every temporary as the process's handles close.
-void RemoveUnpublishedOutputs() noexcept {}
 
 }  // namespace tarnwick

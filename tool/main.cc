@@ -1,12 +1,8 @@
-#include <atomic>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "tool/commands.h"
-#include "tool/file_io.h"
 #include "tool/messages.h"
+#include "tool/process.h"
 #include "tool/secrets.h"
 
 namespace {
@@ -17,18 +13,6 @@ bool IsOption(const char* word, char letter) {
   return word[0] == '-' &&
          (word[1] == letter || word[1] == letter - 'a' + 'A') &&
          word[2] == '\0';
-}
-
-// Runs where any allocation fails. Throwing std::bad_alloc may need memory
-// itself, so the run ends here, before anything unwinds.
-void EndOutOfMemory() {
-  // Of threads out of memory together, one reports; the others retry until
-  // the process has ended.
-  static std::atomic_flag reported;
-  if (reported.test_and_set()) return;
-  tarnwick::PrintUnbuffered(tarnwick::kOutOfMemory);
-  tarnwick::RemoveUnpublishedOutputs();
-  std::_Exit(1);
 }
 
 // Copies the password out of the argument vector and blanks it there, so
@@ -44,13 +28,7 @@ tarnwick::SecretVector<char> TakePassword(char* argument) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // Before the password is copied, so that no copy reaches a core file.
-  tarnwick::KeepMemoryPrivate();
-  std::set_new_handler(EndOutOfMemory);
-#ifdef SIGPIPE
-  // A message lost in a closed pipe must not change the exit status.
-  (void)std::signal(SIGPIPE, SIG_IGN);
-#endif
+  tarnwick::SetUpProcess();
   if (argc != 5) {
     tarnwick::Print(tarnwick::kUsageLine);
     tarnwick::Print(tarnwick::kUsageOptionsLine);

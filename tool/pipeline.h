@@ -15,7 +15,8 @@ namespace tarnwick {
 // A stretch of the record on its way from the input to the output.
 struct Chunk {
   std::size_t index = 0;
-  std::uint8_t* bytes = nullptr;
+  std::uint8_t* bytes =
+      nullptr;  // cache-line aligned, so no two threads share a line
   const char* failure = nullptr;  // the message when reading it failed
 };
 
@@ -31,18 +32,15 @@ class ChunkStages {
 
   virtual void Transform(Chunk& chunk) const = 0;
 
-  // Writes the output `chunk` completes, once transformed; returns the
-  // message to print on failure, or nullptr. When the pipeline was told so,
-  // `next` is the following chunk, transformed or failed to read, and
-  // nullptr after the last chunk; otherwise always nullptr.
-  virtual const char* Write(Chunk& chunk, const Chunk* next) = 0;
+  // Writes the output of `chunk`, once transformed; returns the message to
+  // print on failure, or nullptr.
+  virtual const char* Write(Chunk& chunk) = 0;
 };
 
 struct PipelineShape {
   std::size_t chunks = 1;
   std::size_t chunk_bytes = 0;  // room each chunk needs
   unsigned threads = 1;
-  bool write_needs_next = false;
 };
 
 // Reads, transforms and writes chunks on up to `threads` threads through a
@@ -54,7 +52,7 @@ struct PipelineShape {
 // single thread working chunk by chunk would have met first.
 class Pipeline {
  public:
-  // Allocates the ring; throws std::bad_alloc.
+  // Allocates the ring.
   explicit Pipeline(const PipelineShape& shape);
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
@@ -65,6 +63,7 @@ class Pipeline {
  private:
   enum class State { kFree, kReading, kRead, kTransforming, kReady, kWriting };
   struct Slot {
+    SecretVector<std::uint8_t> bytes;  // it holds plaintext
     Chunk chunk;
     State state = State::kFree;
   };
@@ -73,7 +72,6 @@ class Pipeline {
   std::vector<std::jthread> StartHelpers(ChunkStages& stages);
   void Work(ChunkStages& stages);
   Slot& SlotOf(std::size_t index) { return slots_[index % slots_.size()]; }
-  bool Holds(std::size_t index, State state);
   Slot* Writable();
   Slot* Transformable();
   Slot* Readable();
@@ -83,7 +81,6 @@ class Pipeline {
   void Stop(const char* failure);
 
   const PipelineShape shape_;
-  SecretVector<std::uint8_t> ring_;  // it holds plaintext
   std::vector<Slot> slots_;
 
   std::mutex mutex_;

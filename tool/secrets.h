@@ -2,19 +2,13 @@
 #define TARNWICK_TOOL_SECRETS_H_
 
 // Keeps the password, the key and the plaintext from outliving their use:
-// out of core files, out of swap where the system allows, and wiped from
-// memory once done with.
+// out of swap where the system allows, and wiped from memory once done with.
 
 #include <cstddef>
-#include <memory>
+#include <new>
 #include <vector>
 
 namespace tarnwick {
-
-// No core file and, on Linux, no debugger or /proc reader of the same user
-// sees the process's memory from here on. Elsewhere as much as the system
-// offers.
-void KeepMemoryPrivate();
 
 // Zeroes `size` bytes at `data` even where the compiler sees no later read,
 // as before the memory is freed or goes out of scope.
@@ -24,22 +18,26 @@ void SecureWipe(void* data, std::size_t size);
 // process ends, where the system's limits allow it; best effort.
 void LockInMemory(const void* data, std::size_t size);
 
-// Wipes each block before handing it back to the heap, so what a container
-// held does not linger there.
+// Hands out blocks that start on a cache line, so the cipher loads whole
+// lines and no two threads share one, and wipes each block before handing
+// it back to the heap, so what a container held does not linger there.
 template <typename T>
 struct WipingAllocator {
   using value_type = T;
+  static constexpr std::align_val_t kAlignment{64};
 
   WipingAllocator() = default;
   template <typename U>
   // cppcheck-suppress noExplicitConstructor ; rebinding converts implicitly
   explicit(false) WipingAllocator(const WipingAllocator<U>& /*other*/) {}
 
-  T* allocate(std::size_t count) { return std::allocator<T>().allocate(count); }
+  T* allocate(std::size_t count) {
+    return static_cast<T*>(::operator new(count * sizeof(T), kAlignment));
+  }
 
   void deallocate(T* block, std::size_t count) {
     SecureWipe(block, count * sizeof(T));
-    std::allocator<T>().deallocate(block, count);
+    ::operator delete(block, kAlignment);
   }
 
   bool operator==(const WipingAllocator& /*other*/) const = default;

@@ -1,0 +1,21 @@
+#ifndef TARNWICK_TOOL_PROCESS_H_
+#define TARNWICK_TOOL_PROCESS_H_
+
+namespace tarnwick {
+
+// Sets the process up for a run; main calls it before anything else, so
+// before the password is copied:
+// - no core file, and on Linux no other process of the user reads its
+//   memory;
+// - a closed pipe or a file-size limit fails a write instead of ending the
+//   run;
+// - running out of memory, in any thread, prints its message and ends the
+//   run with status 1;
+// - on POSIX systems every signal that would end the run, and is not
+//   ignored, removes the output's hidden temporary first, then ends the run
+//   as it would have.
+void SetUpProcess();
+
+}  // namespace tarnwick
+
+#endif  // TARNWICK_TOOL_PROCESS_H_
