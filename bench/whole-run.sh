@@ -8,10 +8,18 @@
 # cost of durability. Prints each one's median wall time against cat's and
 # dd's, its median CPU time (user + sys) against the one-thread run's, and
 # its peak RSS; then how many cores other processes kept busy meanwhile, as a
-# machine shared with other jobs skews every figure.
-# Usage: bench/whole-run.sh [Tarnwick] [size=256M] [runs=5] [unsynced Tarnwick]
+# machine shared with other jobs skews every figure. Tarnwick itself runs on
+# every core it may use; the one-thread run is the same build on one.
+# With -o FILE, also writes the figures, every run's wall time, the host
+# (CPU model, cores) and the date to FILE as JSON, for bench/plot.py.
+# Usage: bench/whole-run.sh [-o FILE] [Tarnwick] [size=256M] [runs=5] [unsynced Tarnwick]
 # The size is head -c's: 256M is 256 MiB, 13 is 13 bytes.
 set -euo pipefail
+json=
+if [ "${1:-}" = -o ]; then
+  json=$(realpath "$2")
+  shift 2
+fi
 cd "$(dirname "$0")/.."
 tarnwick=$(realpath "${1:-build/release/tool/Tarnwick}")
 size=${2:-256M}
@@ -67,8 +75,8 @@ for ((run = 0; run < runs; run++)); do
   timed "$work/cat" sh -c 'cat "$1" > "$2"' sh "$work/plain" "$work/out"
 done
 
-python3 - "$work" "$size" "$runs" "$(getconf CLK_TCK)" <<'EOF'
-import os, statistics, sys
+python3 - "$work" "$size" "$runs" "$(getconf CLK_TCK)" "$json" <<'EOF'
+import datetime, json, os, platform, statistics, sys
 work, size, runs, tick = sys.argv[1], sys.argv[2], sys.argv[3], 1 / int(sys.argv[4])
 others = [0, 0]  # CPU seconds other processes used during the runs, wall seconds
 def load(name):
@@ -93,6 +101,18 @@ for name, (wall, cpu, rss) in found.items():
     dd = found["dd " + direction][0]
     print(f"{name:12} {wall:7.3f} {wall / cat:5.2f}x {wall / dd:5.2f}x"
           f" {cpu:6.2f} {versus:>6} {rss:9.1f}")
-print(f"other processes kept {max(0, others[0] / others[1]):.2f} of"
-      f" {os.cpu_count()} cores busy on average")
+load = max(0, others[0] / others[1])
+print(f"other processes kept {load:.2f} of {os.cpu_count()} cores busy on average")
+if sys.argv[5]:
+    models = [line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
+              if line.startswith("model name")]
+    with open(sys.argv[5], "w", encoding="utf-8") as f:
+        json.dump({"cpu": models[0] if models else platform.machine(),
+                   "cores": len(os.sched_getaffinity(0)),
+                   "date": datetime.date.today().isoformat(),
+                   "size": size, "runs": int(runs), "load": round(load, 2),
+                   "runs_s": {n: [float(line.split()[0]) / 1e6
+                                  for line in open(f"{work}/{n}")] for n in found},
+                   "median": {n: {"wall_s": w, "cpu_s": c, "peak_mib": m}
+                              for n, (w, c, m) in found.items()}}, f, indent=1)
 EOF
