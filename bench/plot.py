@@ -19,7 +19,7 @@ import matplotlib.pyplot as plt  # noqa: E402
 
 from ratio import rates  # noqa: E402
 
-matplotlib.rcParams.update({"svg.hashsalt": "tarnwick", "svg.fonttype": "none", "font.size": 9})
+matplotlib.rcParams.update({"svg.hashsalt": "tarnwick", "font.size": 9})
 KIB = 1024
 LIBRARIES = {"OpenSSL_encrypt": "OpenSSL", "gcrypt_encrypt": "libgcrypt",
              "nettle_encrypt": "nettle"}
@@ -43,10 +43,12 @@ def cipher(path, docs):
     with open(path, encoding="utf-8") as f:
         data = json.load(f)
     found, context = rates(data["benchmarks"]), data["context"]
-    kernels = [n for n in dict.fromkeys(n for n, _ in found) if n.startswith("Kernel_")]
-    names = kernels + [n for n in LIBRARIES if any(k == n for k, _ in found)]
     sizes = sorted({s for n, s in found if n == "OpenSSL_encrypt"})
+    names = {n for n, _ in found if n.startswith("Kernel_") or n in LIBRARIES}
     ratio = {n: [found[(n, s)] / found[("OpenSSL_encrypt", s)] for s in sizes] for n in names}
+    # The kernels slowest first, then the libraries, whatever order they ran in.
+    names = (sorted((n for n in names if n not in LIBRARIES), key=lambda n: sum(ratio[n]))
+             + [n for n in LIBRARIES if n in names])
     figure, axes = plt.subplots(figsize=(7.5, 4.2), layout="constrained")
     for name in names:
         library = name in LIBRARIES
@@ -92,7 +94,7 @@ def whole_run(path, docs):
         axes.barh([label for label, _ in shown], walls, xerr=spread, ecolor="0.2", capsize=2,
                   color=["tab:blue" if label.startswith("Tarnwick") else "0.65"
                          for label, _ in shown])
-        axes.set_xlim(0, max(walls) * 1.15)
+        axes.set_xlim(0, max(w + top for w, top in zip(walls, spread[1])) * 1.15)
         for y, wall in enumerate(walls):
             axes.text(wall, y - 0.1, f" {wall:.2f}x", fontsize=7)
         axes.set(title=f"{direction} ({'encrypt' if direction == '-e' else 'decrypt'})",
