@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# run.sh [SECONDS=60]: each libFuzzer target for SECONDS under ASan and UBSan,
+# fuzz.sh [SECONDS=60]: each libFuzzer target for SECONDS under ASan and UBSan,
 # the container fuzzer seeded with the published files. Findings go to
 # build/fuzz/findings.
 set -euo pipefail

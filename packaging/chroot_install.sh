@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # chroot_install.sh [PACKAGE_DIR]: installs the Debian packages (default: what
-# tests/package.sh left) with dpkg into a minimal system of this machine's
+# packaging/package.sh left) with dpkg into a minimal system of this machine's
 # Debian release, bootstrapped from its own mirror, where the command must
 # round-trip a file and its manual page be found. dpkg refuses a package
 # whose declared dependencies that system lacks.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build under wine: its own test suite, then files and answers
 # exchanged with the Linux build.
-# Usage: tests/wine.sh [linux-Tarnwick]   (default build/ci/tool/Tarnwick)
+# Usage: .ci/wine.sh [linux-Tarnwick]   (default build/ci/tool/Tarnwick)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 linux=$(realpath "${1:-build/ci/tool/Tarnwick}")
