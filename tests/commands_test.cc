@@ -1,37 +1,61 @@
-// The commands in-process, over files in memory with faults put behind them.
+// The commands in-process on files in a scratch folder, with faults steered
+// through tests/interposer.cc, linked in.
 #include "tool/commands.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
-#include <sstream>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "blowfish/blowfish.h"
 #include "md5/md5.h"
-#include "tests/memory_file_system.h"
-#include "tool/container.h"
+#include "tests/test_util.h"
 
 namespace tarnwick {
 namespace {
 
 using testing::Bytes;
 using testing::FromHex;
-using testing::MemoryFileSystem;
-using Command = int (*)(const char*, const char*, const char*, FileSystem&, unsigned);
+using Command = decltype(&EncodeFile);
+namespace fs = std::filesystem;
 
-// Runs `command` from "in" to "out"; returns its status and what it printed.
-std::pair<int, std::string> Printed(Command command, MemoryFileSystem& files, const std::string& password = "password",
-                                    unsigned threads = 0) {
+void Write(const char* name, const Bytes& bytes) {
+  std::ofstream(name).write(reinterpret_cast<const char*>(bytes.data()),
+                            static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes Read(const char* name) {
+  std::ifstream in(name);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<fs::directory_entry> Listing() {
+  std::vector<fs::directory_entry> files{fs::directory_iterator("."), {}};
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Runs `command` from "in" to "out"; its status and what it printed.
+std::pair<int, std::string> Printed(Command command, unsigned threads = 1,
+                                    const std::string& password = "password") {
   ::testing::internal::CaptureStdout();
-  const int status = command(password.c_str(), "in", "out", files, threads);
+  const int status =
+      command(password.c_str(), "in", "out", PlatformFileSystem(), threads);
   return {status, ::testing::internal::GetCapturedStdout()};
 }
 
-Bytes Converted(Command command, const Bytes& input, const std::string& password = "password", unsigned threads = 0) {
-  MemoryFileSystem files;
-  files.files["in"] = input;
-  EXPECT_EQ(Printed(command, files, password, threads), std::pair(0, std::string()));
-  return files.files["out"];
+Bytes Converted(Command command, const Bytes& input, unsigned threads = 1,
+                const std::string& password = "password") {
+  Write("in", input);
+  EXPECT_EQ(Printed(command, threads, password), std::pair(0, std::string()));
+  Bytes output = Read("out");
+  fs::remove("in");
+  fs::remove("out");
+  return output;
 }
 
 // A record enciphered behind the marker by hand, as any writer could.
@@ -40,95 +64,112 @@ Bytes Enciphered(Bytes record) {
   HashPassword("password", key);
   CBlowFish cipher;
   cipher.Initialize(key, 16);
-  cipher.Encode(record.data(), record.data(), static_cast<std::uint32_t>(record.size()));
+  cipher.Encode(record.data(), record.data(), record.size());
   record.insert(record.begin(), {0x0D, 0x0A});
   return record;
 }
 
-// The encrypted file of `data`, framed and enciphered by hand.
+// The encrypted file of `data`, framed by hand, with zero padding.
 Bytes Framed(const Bytes& data) {
   Bytes record(4);
-  for (std::size_t i = 0; i < 4; ++i) record[i] = static_cast<std::uint8_t>(data.size() >> (8 * i));
+  for (int i = 0; i < 4; ++i) record[i] = data.size() >> (8 * i);
   record.insert(record.end(), data.begin(), data.end());
   record.resize((record.size() + 7) / 8 * 8, 0);
   return Enciphered(record);
 }
 
-// INPUT is none, plain:N, sealed:N (N bytes encrypted under "password"),
-// hex:HEX (the file itself) or record:HEX (a record enciphered by hand).
+// Each test in a scratch folder of its own, the current one.
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::current_path(fs::temp_directory_path());
+    fs::current_path(mkdtemp(std::string("tarnwick.XXXXXX").data()));
+  }
+  void TearDown() override {
+    const fs::path scratch = fs::current_path();
+    fs::current_path("..");
+    fs::remove_all(scratch);
+  }
+};
+
+// plain:N or sealed:N (N bytes, encrypted under "password"), hex:HEX (the
+// file itself) or record:HEX (a record enciphered by hand).
 Bytes Input(const std::string& input) {
-  const std::string kind = input.substr(0, input.find(':')), value = input.substr(input.find(':') + 1);
-  const Bytes data = kind == "plain" || kind == "sealed" ? testing::RandomBytes(std::stoul(value), 1) : FromHex(value);
-  return kind == "sealed" ? Converted(EncodeFile, data) : kind == "record" ? Enciphered(data) : data;
+  const std::string kind = input.substr(0, input.find(':'));
+  const std::string value = input.substr(input.find(':') + 1);
+  if (kind == "hex") return FromHex(value);
+  if (kind == "record") return Enciphered(FromHex(value));
+  const Bytes data = testing::RandomBytes(std::stoul(value), 1);
+  return kind == "plain" ? data : Converted(EncodeFile, data);
 }
 
-// Rows of testdata/commands.txt: OP INPUT [FAULT...] => MESSAGE, or => =HEX
-// for a run that succeeds with that output. A failed run prints exactly its
-// message, leaves nothing under the output's name (an existing file there
-// untouched) and no output unpublished; on one thread and on three alike.
-class RowTest : public ::testing::TestWithParam<std::tuple<std::string, unsigned>> {};
+// Rows of testdata/commands.txt: OP INPUT [FAULT...] => MESSAGE, or
+// => INPUT for a run that succeeds with that output. A FAULT is a setting of
+// the interposer, less its TARNWICK_, or "exists": the output does, and
+// stays untouched. A failed run prints exactly its message and leaves
+// nothing new; on one thread and on three alike.
+class RowTest : public CommandsTest,
+                public ::testing::WithParamInterface<
+                    std::tuple<std::string, unsigned>> {};
 
-TEST_P(RowTest, PrintsItsMessageAndLeavesNoOutput) {
+TEST_P(RowTest, PrintsItsMessageOrWritesItsOutput) {
   const auto& [row, threads] = GetParam();
-  std::istringstream fields(row.substr(0, row.find(" => ")));
+  const auto fields = testing::Fields(row.substr(0, row.find(" => ")));
   const std::string expected = row.substr(row.find(" => ") + 4);
-  std::string op, input;
-  fields >> op >> input;
-  MemoryFileSystem files;
-  if (input != "none") files.files["in"] = Input(input);
-  for (std::string fault; fields >> fault;) {
-    if (fault == "exists") files.files["out"] = {1, 2, 3};
-    files.faults[fault.substr(0, fault.find('='))] = fault.substr(fault.find('=') + 1);
+  const bool succeeds = expected.find(':') != std::string::npos;
+  const Bytes output = succeeds ? Input(expected) : Bytes{};
+  if (fields[1] != "none") Write("in", Input(fields[1]));
+  std::vector<std::string> settings;
+  for (auto fault = fields.begin() + 2; fault != fields.end(); ++fault) {
+    if (*fault == "exists") Write("out", {1, 2, 3});
+    if (*fault != "exists") settings.push_back("TARNWICK_" + *fault);
   }
-  const Bytes before = files.files.contains("out") ? files.files["out"] : Bytes{};
-  const auto [status, printed] = Printed(op == "e" ? Command{EncodeFile} : Command{DecodeFile}, files, "password", threads);
-  EXPECT_EQ(files.unpublished_outputs, 0);
-  if (expected[0] == '=') {
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(files.files["out"], FromHex(expected.substr(1)));
+  const auto before = Listing();
+  for (std::string& setting : settings) putenv(setting.data());
+  const auto printed = Printed(fields[0] == "e" ? EncodeFile : DecodeFile,
+                               threads);
+  for (const std::string& setting : settings) {
+    unsetenv(setting.substr(0, setting.find('=')).c_str());
+  }
+  if (succeeds) {
+    EXPECT_EQ(printed.first, 0);
+    EXPECT_EQ(Read("out"), output);
     return;
   }
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(printed, expected + "\n");
-  EXPECT_EQ(files.files.contains("out") ? files.files["out"] : Bytes{}, before);
+  EXPECT_EQ(printed, std::pair(1, expected + "\n"));
+  EXPECT_EQ(Listing(), before);
+  EXPECT_TRUE(fields.back() != "exists" || Read("out") == Bytes({1, 2, 3}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, RowTest, ::testing::Combine(
-    ::testing::ValuesIn(testing::DataLines("commands.txt")), ::testing::Values(1u, 3u)));
+INSTANTIATE_TEST_SUITE_P(
+    Commands, RowTest,
+    ::testing::Combine(::testing::ValuesIn(testing::DataLines("commands.txt")),
+                       ::testing::Values(1u, 3u)));
 
 // Rows: PASSWORD (hex) PLAIN FILE.
-TEST(CommandsTest, EncryptToAndDecryptFromPublishedFiles) {
+TEST_F(CommandsTest, EncryptToAndDecryptFromPublishedFiles) {
   for (const std::string& line : testing::DataLines("container.txt")) {
-    const std::vector<std::string> field = testing::Fields(line);
+    const auto field = testing::Fields(line);
     const Bytes password = FromHex(field[0]);
     const std::string text(password.begin(), password.end());
-    EXPECT_EQ(Converted(EncodeFile, FromHex(field[1]), text), FromHex(field[2])) << line;
-    EXPECT_EQ(Converted(DecodeFile, FromHex(field[2]), text), FromHex(field[1])) << line;
+    EXPECT_EQ(Converted(EncodeFile, FromHex(field[1]), 1, text),
+              FromHex(field[2]));
+    EXPECT_EQ(Converted(DecodeFile, FromHex(field[2]), 1, text),
+              FromHex(field[1]));
   }
 }
 
-// The length field is stored least significant byte first: each byte seen
-// on its own, as no file the other tests make is large enough to show it.
-TEST(CommandsTest, LengthFieldBytes) {
-  for (const auto& [length, hex] : {std::pair{0x01020304u, "04030201"}, {0xFEDCBA98u, "98badcfe"}}) {
-    std::uint8_t field[4];
-    StoreLength(length, field);
-    EXPECT_EQ(Bytes(field, field + 4), FromHex(hex));
-    EXPECT_EQ(LoadLength(field), length);
-  }
-}
-
-// Around the length field, whole blocks, the 256 KiB chunks and the 4 MiB
-// records from which a run takes every core, on one thread, three, or as many
-// as the size calls for; padding is zero.
-TEST(CommandsTest, RoundTripsRestoreEveryByte) {
-  for (const unsigned threads : {0u, 1u, 3u})
-  for (const std::size_t size : {0, 1, 3, 4, 5, 11, 12, 13, 262139, 262140, 262141, 262144, 524284,
-                                 524285, 524288, 524301, 4194292, 4194300}) {
-    const Bytes data = testing::RandomBytes(size, static_cast<std::uint32_t>(size));
-    const Bytes encrypted = Converted(EncodeFile, data, "password", threads);
-    EXPECT_TRUE(encrypted == Framed(data)) << size;
-    EXPECT_TRUE(Converted(DecodeFile, encrypted, "password", threads) == data) << size;
+// Where the length field shifts the data across blocks and chunks, and
+// where a decoded chunk's last data sits in the block it carries over.
+TEST_F(CommandsTest, RoundTripsRestoreEveryByte) {
+  for (const unsigned threads : {1u, 3u}) {
+    for (const std::size_t size : {0, 1, 4, 5, 12, 13, 262139, 262140, 262141,
+                                   262144, 262148, 262149, 524284, 524285}) {
+      const Bytes data = testing::RandomBytes(size, size);
+      const Bytes encrypted = Converted(EncodeFile, data, threads);
+      EXPECT_TRUE(encrypted == Framed(data)) << size;
+      EXPECT_TRUE(Converted(DecodeFile, encrypted, threads) == data) << size;
+    }
   }
 }
 

@@ -1,84 +1,89 @@
-// Preloaded under the end-to-end tests: system calls that a test steers
-// through the environment. Built with TARNWICK_REFUSE_TMPFILE, O_TMPFILE
-// opens fail as unsupported, and with TARNWICK_REFUSE_LINKS hard links fail
-// too: the file layer's fallbacks then run on a file system that has both.
+// System calls that a test steers through the environment: linked into the
+// commands' tests, and preloaded under the end-to-end ones. Built with
+// TARNWICK_REFUSE_TMPFILE, O_TMPFILE opens fail as unsupported, and with
+// TARNWICK_REFUSE_LINKS hard links fail too: the file layer's fallbacks then
+// run on a file system that has both. On files (descriptors above 2):
 //   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), fdatasync,
 //                               fsync or close fails, with EIO or ERRNO
-//   TARNWICK_SHORT              every other call is interrupted (EINTR), and
-//                               reads and writes of files move under a page
+//   TARNWICK_SIZE=N             fstat states N bytes
+//   TARNWICK_ENDS=N             reads end at offset N
+//   TARNWICK_READ_ERROR=N       a read reaching offset N fails
+//   TARNWICK_WRITE_ERROR=N      a write reaching offset N fails
+//   TARNWICK_SHORT              every other call fails with EINTR, and reads
+//                               and writes move under a page
 //   TARNWICK_SIGNAL=N           a new hidden file sends the process signal N
 //   TARNWICK_PROBE=NAME         each sync prints whether NAME existed by then
 //   TARNWICK_STOP               the process stops at its first sync
+// NOLINTBEGIN: the C library's names, parameters and variadic calls
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-template <typename Function>
-Function Next(const char* name) {
-  return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
-}
+#define NEXT(call) reinterpret_cast<decltype(&call)>(dlsym(RTLD_NEXT, #call))
 
-// Under TARNWICK_SHORT, every other call on a file fails with EINTR before
-// it does anything. Files only: a file may be descriptor 0 where standard
-// input is closed.
+// Files only: a file may be descriptor 0 where standard input is closed.
 bool Interrupted(int fd = 3) {
   static thread_local bool interrupt = false;
-  return fd > 2 && std::getenv("TARNWICK_SHORT") != nullptr && (interrupt = !interrupt) && (errno = EINTR);
-}
-
-bool Failing(const char* call) {
-  const char* fail = std::getenv("TARNWICK_FAIL");
-  const std::size_t length = std::strlen(call);
-  if (fail == nullptr || std::strncmp(fail, call, length) != 0 || (fail[length] != '\0' && fail[length] != ':')) {
+  if (fd < 3 || !getenv("TARNWICK_SHORT") || !(interrupt = !interrupt)) {
     return false;
   }
-  errno = fail[length] == ':' ? static_cast<int>(std::strtol(fail + length + 1, nullptr, 10)) : EIO;
+  errno = EINTR;
   return true;
 }
 
-int Synced(const char* call, int fd) {
-  const char* name = std::getenv("TARNWICK_PROBE");
-  if (name != nullptr) std::printf("%s %s %s\n", call, ::access(name, F_OK) == 0 ? "with" : "without", name);
-  if (std::getenv("TARNWICK_STOP") != nullptr && ::unsetenv("TARNWICK_STOP") == 0) (void)std::raise(SIGSTOP);
-  return Interrupted() || Failing(call) ? -1 : Next<int (*)(int)>(call)(fd);
+bool Failing(const char* call) {
+  const char* fail = getenv("TARNWICK_FAIL");
+  const size_t length = strlen(call);
+  if (!fail || strncmp(fail, call, length) != 0) return false;
+  if (fail[length] != '\0' && fail[length] != ':') return false;
+  errno = fail[length] ? atoi(fail + length + 1) : EIO;
+  return true;
 }
 
-template <typename Buffer>
-ssize_t Shortened(const char* call, int fd, Buffer buffer, std::size_t size) {
-  if (Interrupted(fd)) return -1;
-  const bool shortened = fd > 2 && std::getenv("TARNWICK_SHORT") != nullptr;
-  return Next<ssize_t (*)(int, Buffer, std::size_t)>(call)(fd, buffer, shortened ? std::min<std::size_t>(size, 4093) : size);
+int Synced(const char* call, int (*next)(int), int fd) {
+  if (const char* name = getenv("TARNWICK_PROBE")) {
+    printf("%s %s %s\n", call, access(name, F_OK) ? "without" : "with", name);
+  }
+  if (getenv("TARNWICK_STOP") && unsetenv("TARNWICK_STOP") == 0) raise(SIGSTOP);
+  return Interrupted() || Failing(call) ? -1 : next(fd);
 }
 
 int Mode(int flags, va_list args) {
-  const bool has_mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started by the caller
-  return has_mode ? va_arg(args, int) : 0;
+  const bool given = flags & O_CREAT || (flags & O_TMPFILE) == O_TMPFILE;
+  return given ? va_arg(args, int) : 0;
+}
+
+off_t Setting(const char* name) {
+  const char* value = getenv(name);
+  return value ? atoll(value) : INT64_MAX;
+}
+
+// The bytes a read or write of `size` at the file's offset may move, or -1
+// when it is to fail.
+ssize_t Allowed(int fd, size_t size, const char* error, off_t end) {
+  const off_t at = fd > 2 ? lseek(fd, 0, SEEK_CUR) : -1;  // -1: no file
+  if (at < 0) return size;
+  if (getenv("TARNWICK_SHORT")) size = std::min<size_t>(size, 4093);
+  if (off_t(size) > Setting(error) - at) return errno = EIO, -1;
+  return std::min<off_t>(size, std::max<off_t>(end - at, 0));
 }
 
 }  // namespace
 
-// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
-extern "C" int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const int mode = Mode(flags, args);
-  va_end(args);
-  if (Interrupted()) return -1;
-  return Next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
-}
-
-extern "C" int openat(int directory, const char* path, int flags, ...) {
+extern "C" {
+int openat(int at, const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
   const int mode = Mode(flags, args);
@@ -87,36 +92,56 @@ extern "C" int openat(int directory, const char* path, int flags, ...) {
   if ((flags & O_TMPFILE) == O_TMPFILE) return errno = EOPNOTSUPP, -1;
 #endif
   if (Interrupted()) return -1;
-  const int fd = Next<int (*)(int, const char*, int, ...)>("openat")(directory, path, flags, mode);
-  const char* signal = std::getenv("TARNWICK_SIGNAL");
-  if (fd >= 0 && (flags & O_EXCL) != 0 && signal != nullptr) (void)::kill(::getpid(), static_cast<int>(std::strtol(signal, nullptr, 10)));
+  const int fd = NEXT(openat)(at, path, flags, mode);
+  const char* signal = getenv("TARNWICK_SIGNAL");
+  if (fd >= 0 && flags & O_EXCL && signal) kill(getpid(), atoi(signal));
   return fd;
 }
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const int mode = Mode(flags, args);
+  va_end(args);
+  return openat(AT_FDCWD, path, flags, mode);
+}
+// The same under the large-file names, which 64-bit glibc aliases.
+int open64(const char*, int, ...) __attribute__((alias("open")));
+int openat64(int, const char*, int, ...) __attribute__((alias("openat")));
 
-// The same functions under their large-file names, which 64-bit glibc aliases.
-extern "C" int open64(const char* path, int flags, ...) __attribute__((alias("open")));
-extern "C" int openat64(int directory, const char* path, int flags, ...) __attribute__((alias("openat")));
-
-extern "C" int linkat(int from_directory, const char* from, int to_directory, const char* to, int flags) noexcept {
+int linkat(int from_at, const char* from, int to_at, const char* to,
+           int flags) noexcept {
 #ifdef TARNWICK_REFUSE_LINKS
   if (flags == 0) return errno = EPERM, -1;
 #endif
-  if (Interrupted() || ((flags & AT_EMPTY_PATH) != 0 && Failing("linkat"))) return -1;
-  return Next<int (*)(int, const char*, int, const char*, int)>("linkat")(from_directory, from, to_directory, to, flags);
+  if (Interrupted() || (flags & AT_EMPTY_PATH && Failing("linkat"))) return -1;
+  return NEXT(linkat)(from_at, from, to_at, to, flags);
 }
-extern "C" int renameat2(int from_directory, const char* from, int to_directory, const char* to, unsigned flags) noexcept {
-  if (Interrupted()) return -1;
-  return Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(from_directory, from, to_directory, to, flags);
+int renameat2(int from_at, const char* from, int to_at, const char* to,
+              unsigned flags) noexcept {
+  return Interrupted() ? -1 : NEXT(renameat2)(from_at, from, to_at, to, flags);
 }
-extern "C" int unlinkat(int directory, const char* path, int flags) noexcept {
-  return Interrupted() ? -1 : Next<int (*)(int, const char*, int)>("unlinkat")(directory, path, flags);
+int unlinkat(int at, const char* path, int flags) noexcept {
+  return Interrupted() ? -1 : NEXT(unlinkat)(at, path, flags);
 }
-extern "C" int flock(int fd, int operation) noexcept {
-  return Interrupted() || Failing("flock") ? -1 : Next<int (*)(int, int)>("flock")(fd, operation);
+int flock(int fd, int operation) noexcept {
+  return Interrupted() || Failing("flock") ? -1 : NEXT(flock)(fd, operation);
 }
-extern "C" int fdatasync(int fd) { return Synced("fdatasync", fd); }
-extern "C" int fsync(int fd) { return Synced("fsync", fd); }
-extern "C" int close(int fd) { return fd > 2 && Failing("close") ? -1 : Next<int (*)(int)>("close")(fd); }
-extern "C" ssize_t read(int fd, void* buffer, size_t size) { return Shortened("read", fd, buffer, size); }
-extern "C" ssize_t write(int fd, const void* buffer, size_t size) { return Shortened("write", fd, buffer, size); }
-// NOLINTEND(readability-inconsistent-declaration-parameter-name)
+int fstat(int fd, struct stat* status) {
+  const int result = NEXT(fstat)(fd, status);
+  if (fd > 2 && getenv("TARNWICK_SIZE")) status->st_size = Setting("TARNWICK_SIZE");
+  return result;
+}
+int fdatasync(int fd) { return Synced("fdatasync", NEXT(fdatasync), fd); }
+int fsync(int fd) { return Synced("fsync", NEXT(fsync), fd); }
+int close(int fd) { return fd > 2 && Failing("close") ? -1 : NEXT(close)(fd); }
+ssize_t read(int fd, void* buffer, size_t size) {
+  const ssize_t n = Allowed(fd, size, "TARNWICK_READ_ERROR",
+                            Setting("TARNWICK_ENDS"));
+  return Interrupted(fd) || n < 0 ? -1 : NEXT(read)(fd, buffer, n);
+}
+ssize_t write(int fd, const void* buffer, size_t size) {
+  const ssize_t n = Allowed(fd, size, "TARNWICK_WRITE_ERROR", INT64_MAX);
+  return Interrupted(fd) || n < 0 ? -1 : NEXT(write)(fd, buffer, n);
+}
+}
+// NOLINTEND
