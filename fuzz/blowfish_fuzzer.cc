@@ -17,7 +17,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size == 0 || size > 1 << 16) return 0;
-  const int length = std::min<int>(data[0] % 83 - 2, size - 1);
+  const int length = std::min(data[0] % 83 - 2, static_cast<int>(size) - 1);
   const std::vector<std::uint8_t> key(data + 1, data + 1 + std::max(length, 0));
   const std::vector<std::uint8_t> plain(data + 1 + key.size(), data + size);
   CBlowFish cipher;

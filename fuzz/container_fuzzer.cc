@@ -2,11 +2,11 @@
 // output only when it succeeds, and what it accepts, encrypted again, gives
 // the same blocks up to the padding.
 // Input: byte 0 is the password's length (% 64), the password, the file.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -48,6 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       std::abort();
     }
   }
-  for (const char* name : {"in", "out", "again"}) std::remove(name);
+  for (const char* name : {"in", "out", "again"}) (void)std::remove(name);
   return 0;
 }

@@ -6,6 +6,8 @@
 //   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), fdatasync,
 //                               fsync or close fails, with EIO or ERRNO
 //   TARNWICK_SIZE=N             fstat states N bytes
+//   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
+//                               size, mtime or ctime changed
 //   TARNWICK_ENDS=N             reads end at offset N
 //   TARNWICK_READ_ERROR=N       a read reaching offset N fails
 //   TARNWICK_WRITE_ERROR=N      a write reaching offset N fails
@@ -128,7 +130,14 @@ int flock(int fd, int operation) noexcept {
 }
 int fstat(int fd, struct stat* status) {
   const int result = NEXT(fstat)(fd, status);
-  if (fd > 2 && getenv("TARNWICK_SIZE")) status->st_size = Setting("TARNWICK_SIZE");
+  if (fd < 3) return result;
+  if (getenv("TARNWICK_SIZE")) status->st_size = Setting("TARNWICK_SIZE");
+  const char* changed = getenv("TARNWICK_CHANGED");
+  if (changed && lseek(fd, 0, SEEK_CUR) > 0) {
+    ++*(!strcmp(changed, "size")    ? &status->st_size
+        : !strcmp(changed, "mtime") ? &status->st_mtim.tv_nsec
+                                    : &status->st_ctim.tv_nsec);
+  }
   return result;
 }
 int fdatasync(int fd) { return Synced("fdatasync", NEXT(fdatasync), fd); }

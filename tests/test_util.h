@@ -1,6 +1,7 @@
 #ifndef TARNWICK_TESTS_TEST_UTIL_H_
 #define TARNWICK_TESTS_TEST_UTIL_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <random>
@@ -44,7 +45,7 @@ inline std::vector<std::string> Fields(const std::string& line) {
 inline Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 engine(seed);
   Bytes bytes(size);
-  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(engine());
+  std::generate(bytes.begin(), bytes.end(), [&engine] { return engine(); });
   return bytes;
 }
 
