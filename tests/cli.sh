@@ -40,7 +40,7 @@ stopped() {
     sleep 0.01
   done
   eval "$1"
-  kill -CONT $pid && wait $pid
+  kill -CONT $pid 2>/dev/null; wait $pid
   result="$? $(cat "$work.out")"
 }
 
