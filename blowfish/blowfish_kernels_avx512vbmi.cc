@@ -157,9 +157,11 @@ __mmask64 AddPlane(int j, __m512i& x, __m512i y, __mmask64 carry) {
                                         const std::uint32_t (&key)[4],
                                         Planes& r) {
   Planes f;
+#pragma GCC unroll 4
   for (int box = 0; box < 4; ++box) {
     const __mmask64 high = _mm512_movepi8_mask(x[3 - box]);
     __mmask64 carry = 0;
+#pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
       const __m512i y = Lookup(t[box][j], x[3 - box], high);
       if (box == 0) {
