@@ -1,5 +1,7 @@
 #include "blowfish/blowfish_kernels.h"
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace tarnwick::blowfish {
@@ -21,19 +23,17 @@ void RunLanes(const std::uint32_t* p, const std::uint32_t* s,
   }
 }
 
-// cppcheck-suppress constParameter ; a function pointer has nothing to make const
-bool Supports(BlockKernel kernel) {
-#ifdef TARNWICK_X86_KERNELS
-  if (kernel == Avx512VbmiKernel) {
-    return __builtin_cpu_supports("avx512f") &&
-           __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi");
-  }
-#endif
-  return kernel != nullptr;
-}
+bool Everywhere() { return true; }
 
 }  // namespace
+
+#ifdef TARNWICK_X86_KERNELS
+bool Avx512VbmiSupported() {
+  return __builtin_cpu_supports("avx512f") &&
+         __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vbmi");
+}
+#endif
 
 void ReferenceKernel(const std::uint32_t* subkeys, const std::uint32_t* sboxes,
                      const std::uint8_t* in, std::uint8_t* out,
@@ -58,16 +58,15 @@ void InterleavedKernel(const std::uint32_t* subkeys,
 std::span<const Kernel> SupportedKernels() {
   static const std::vector<Kernel> supported = [] {
     const Kernel all[] = {
-        {"reference", ReferenceKernel},
-        {"interleaved", InterleavedKernel},
+        {"reference", ReferenceKernel, Everywhere},
+        {"interleaved", InterleavedKernel, Everywhere},
 #ifdef TARNWICK_X86_KERNELS
-        {"avx512vbmi", Avx512VbmiKernel},
+        {"avx512vbmi", Avx512VbmiKernel, Avx512VbmiSupported},
 #endif
     };
     std::vector<Kernel> kernels;
-    for (const Kernel& k : all) {
-      if (Supports(k.run)) kernels.push_back(k);
-    }
+    std::ranges::copy_if(all, std::back_inserter(kernels),
+                         [](const Kernel& k) { return k.supported(); });
     return kernels;
   }();
   return supported;

@@ -29,6 +29,7 @@ inline void SecureWipe(void* data, std::size_t size) {
 struct Kernel {
   const char* name;
   BlockKernel run;
+  bool (*supported)();  // whether this CPU runs it
 };
 
 // The kernels this CPU runs, slowest first; Encode and Decode use the last.
@@ -81,6 +82,9 @@ void InterleavedKernel(const std::uint32_t* subkeys,
 void Avx512VbmiKernel(const std::uint32_t* subkeys,
                       const std::uint32_t* sboxes, const std::uint8_t* in,
                       std::uint8_t* out, std::size_t blocks);
+// Defined with the portable kernels: it runs before anything knows whether
+// the CPU has AVX-512, so it must not be compiled for it.
+bool Avx512VbmiSupported();
 #endif
 
 }  // namespace tarnwick::blowfish

@@ -1,5 +1,5 @@
 // Built with -mavx512f -mavx512bw -mavx512vbmi alone; runs only where
-// SupportedKernels found all three.
+// Avx512VbmiSupported found all three.
 //
 // Byte-sliced: sets of 64 blocks, each 32-bit half held as four vectors
 // of 64 bytes, vector j holding byte j of every block's half. An S-box
