@@ -133,6 +133,10 @@ __m512i Lookup(const __m512i (&plane)[4], __m512i x, __mmask64 high) {
   return _mm512_mask2_permutex2var_epi8(plane[2], lower, high, plane[3]);
 }
 
+// vpternlogd truth tables over its operands a, b, c.
+constexpr int kXor3 = 0x96;          // a ^ b ^ c
+constexpr int kMajorityNotC = 0xD4;  // the majority of a, b and ~c
+
 // Plane `j` of x += y, given the carry into it; returns the carry out of it.
 // Plane 0 has no carry in, so its sum wrapped if it fell below x. Past it,
 // the carry out is the majority of the operands' top bits and the sum's
@@ -147,7 +151,8 @@ __mmask64 AddPlane(int j, __m512i& x, __m512i y, __mmask64 carry) {
   }
   const __m512i sum =
       _mm512_mask_sub_epi8(plain, carry, plain, _mm512_set1_epi8(-1));
-  carry = _mm512_movepi8_mask(_mm512_ternarylogic_epi32(x, y, sum, 0xD4));
+  carry =
+      _mm512_movepi8_mask(_mm512_ternarylogic_epi32(x, y, sum, kMajorityNotC));
   x = sum;
   return carry;
 }
@@ -175,7 +180,7 @@ __mmask64 AddPlane(int j, __m512i& x, __m512i y, __mmask64 carry) {
   }
   for (int j = 0; j < 4; ++j) {
     r[j] = _mm512_ternarylogic_epi32(
-        r[j], f[j], _mm512_set1_epi32(static_cast<int>(key[j])), 0x96);
+        r[j], f[j], _mm512_set1_epi32(static_cast<int>(key[j])), kXor3);
   }
 }
 
