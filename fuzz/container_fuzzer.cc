@@ -2,8 +2,6 @@
 // output only when it succeeds, and what it accepts, encrypted again, gives
 // the same blocks up to the padding.
 // Input: byte 0 is the password's length (% 64), the password, the file.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,17 +14,20 @@
 
 namespace {
 
-std::string Read(const char* name) {
-  std::ifstream in(name);
-  return {std::istreambuf_iterator<char>(in), {}};
+std::string in, out, again;  // in a scratch folder of the run's own
+
+std::string Read(const std::string& name) {
+  std::ifstream file(name);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::filesystem::current_path(std::filesystem::temp_directory_path());
-  return chdir(mkdtemp(std::string("fuzz.XXXXXX").data())) != 0 ||
-         std::freopen("/dev/null", "w", stdout) == nullptr;  // the messages
+  const auto scratch = std::filesystem::temp_directory_path() / "fuzz.XXXXXX";
+  const std::string folder = mkdtemp(std::string(scratch).data());
+  in = folder + "/in", out = folder + "/out", again = folder + "/again";
+  return std::freopen("/dev/null", "w", stdout) == nullptr;  // the messages
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
@@ -36,18 +37,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string password(data + 1, data + 1 + length);
   const std::string file(data + 1 + length, data + size);
   if (password.find('\0') != std::string::npos) return 0;
-  std::ofstream("in") << file;
-  const int status = tarnwick::DecodeFile(password.c_str(), "in", "out");
-  if ((status == 0) != std::filesystem::exists("out")) std::abort();
+  std::ofstream(in) << file;
+  const int status = tarnwick::DecodeFile(password.c_str(), in.c_str(),
+                                          out.c_str());
+  if ((status == 0) != std::filesystem::exists(out)) std::abort();
   if (status == 0) {
-    tarnwick::EncodeFile(password.c_str(), "out", "again");
-    const std::string again = Read("again");
-    const std::size_t unpadded = 2 + (4 + Read("out").size()) / 8 * 8;
-    if (again.size() != file.size() || file.compare(0, unpadded, again, 0,
-                                                    unpadded) != 0) {
+    tarnwick::EncodeFile(password.c_str(), out.c_str(), again.c_str());
+    const std::string sealed = Read(again);
+    const std::size_t unpadded = 2 + (4 + Read(out).size()) / 8 * 8;
+    if (sealed.size() != file.size() ||
+        file.compare(0, unpadded, sealed, 0, unpadded) != 0) {
       std::abort();
     }
   }
-  for (const char* name : {"in", "out", "again"}) (void)std::remove(name);
+  for (const std::string& name : {in, out, again}) {
+    (void)std::remove(name.c_str());
+  }
   return 0;
 }
