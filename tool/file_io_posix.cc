@@ -90,7 +90,6 @@ class PosixInputFile final : public InputFile {
   }
 
   std::optional<std::uint64_t> Size() override {
-    if (opened_.st_size < 0) return std::nullopt;
     return static_cast<std::uint64_t>(opened_.st_size);
   }
 
@@ -126,42 +125,43 @@ class PosixInputFile final : public InputFile {
 
 // Gives the unnamed file `fd` the name `name` in `directory`: through the
 // descriptor itself, or through its path in /proc where the kernel refuses
-// that to the unprivileged (before Linux 6.10). -1 with EEXIST when the
+// that to the unprivileged (before Linux 6.10). False with EEXIST when the
 // name is taken.
-int LinkUnnamed(int fd, int directory, const char* name) {
+bool LinkUnnamed(int fd, int directory, const char* name) {
   if (Retrying([&] {
         return ::linkat(fd, "", directory, name, AT_EMPTY_PATH);
       }) == 0) {
-    return 0;
+    return true;
   }
-  if (errno == EEXIST) return -1;
+  if (errno == EEXIST) return false;
   char self[32];
   (void)std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
   return Retrying([&] {
-    return ::linkat(AT_FDCWD, self, directory, name, AT_SYMLINK_FOLLOW);
-  });
+           return ::linkat(AT_FDCWD, self, directory, name, AT_SYMLINK_FOLLOW);
+         }) == 0;
 }
 
 // Whether the unnamed file can be named at all, asked before anything is
 // written to it: a link to "." fails with EEXIST only once the file itself
 // was found, and makes no name.
 bool CanName(int fd, int directory) {
-  return LinkUnnamed(fd, directory, ".") == -1 && errno == EEXIST;
+  return !LinkUnnamed(fd, directory, ".") && errno == EEXIST;
 }
 
 // Gives the hidden temporary the name `name` without replacing anything
 // there: a hard link where the file system has them, otherwise a rename
 // that refuses an existing target.
-int LinkNamed(int directory, const char* temporary, const char* name) {
+bool LinkNamed(int directory, const char* temporary, const char* name) {
   if (Retrying([&] {
         return ::linkat(directory, temporary, directory, name, 0);
       }) == 0) {
-    return 0;
+    return true;
   }
-  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return -1;
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return false;
   return Retrying([&] {
-    return ::renameat2(directory, temporary, directory, name, RENAME_NOREPLACE);
-  });
+           return ::renameat2(directory, temporary, directory, name,
+                              RENAME_NOREPLACE);
+         }) == 0;
 }
 
 PublishResult FailedPublish() {
@@ -261,7 +261,7 @@ class PosixOutputFile final : public OutputFile {
   }
 
   PublishResult PublishUnnamed() {
-    if (LinkUnnamed(fd_.get(), directory_.get(), name_.c_str()) != 0) {
+    if (!LinkUnnamed(fd_.get(), directory_.get(), name_.c_str())) {
       return FailedPublish();
     }
     return fd_.Close() ? PublishResult::kPublished : Unpublish();
@@ -272,7 +272,7 @@ class PosixOutputFile final : public OutputFile {
   PublishResult PublishNamed() {
     PublishResult result = PublishResult::kFailed;
     if (fd_.Close()) {
-      result = LinkNamed(directory_.get(), TemporaryName(), name_.c_str()) == 0
+      result = LinkNamed(directory_.get(), TemporaryName(), name_.c_str())
                    ? PublishResult::kPublished
                    : FailedPublish();
     }
@@ -281,7 +281,8 @@ class PosixOutputFile final : public OutputFile {
   }
 
   PublishResult Unpublish() {
-    (void)::unlinkat(directory_.get(), name_.c_str(), 0);
+    (void)Retrying(
+        [this] { return ::unlinkat(directory_.get(), name_.c_str(), 0); });
     return PublishResult::kFailed;
   }
 

@@ -31,7 +31,6 @@ const char* Pipeline::Run(ChunkStages& stages) {
 
 std::vector<std::jthread> Pipeline::StartHelpers(ChunkStages& stages) {
   std::vector<std::jthread> helpers;
-  helpers.reserve(shape_.threads - 1);
   try {
     for (unsigned i = 1; i < shape_.threads; ++i) {
       helpers.emplace_back([this, &stages] { Work(stages); });

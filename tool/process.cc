@@ -47,7 +47,6 @@ bool EndsByDefault(int signal) {
 void HandleEndingSignals() {
   struct sigaction handler {};
   handler.sa_handler = RemoveTemporaryAndEnd;
-  (void)sigfillset(&handler.sa_mask);
   for (int signal = 1; signal < NSIG; ++signal) {
     struct sigaction current {};
     if (EndsByDefault(signal) && ::sigaction(signal, nullptr, &current) == 0 &&

@@ -1,13 +1,13 @@
 #include "tool/temporary.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <ctime>
 
 namespace tarnwick {
 namespace {
@@ -17,32 +17,31 @@ namespace {
 std::atomic<int> recorded_in{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
 char name[] = ".Tarnwick-XXXXXX";
-constexpr int kRandomFrom = sizeof ".Tarnwick-" - 1;
 
-// Fills the name's last six characters anew: unguessable enough that
-// nobody takes them first on purpose; O_EXCL settles any clash.
-void NextName(std::uint64_t& state) {
+// Spells `bits` into the name's last six characters, six bits each, in
+// characters any file system takes.
+void SpellRandomPart(std::uint64_t bits) {
   static constexpr char kCharacters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
-  state = state * 6364136223846793005u + 1442695040888963407u;
-  for (int i = 0; i < 6; ++i)
-    name[kRandomFrom + i] = kCharacters[state >> (58 - 6 * i) & 63];
+  for (char* c = name + sizeof ".Tarnwick-" - 1; *c != '\0'; ++c) {
+    *c = kCharacters[bits % 64];
+    bits /= 64;
+  }
 }
 
 }  // namespace
 
+// Random names, so that nobody takes them first on purpose; O_EXCL settles
+// any clash. Without getrandom the names are only counted on.
 int CreateTemporary(int directory) noexcept {
-  timespec now{};
-  (void)::clock_gettime(CLOCK_REALTIME, &now);
-  std::uint64_t state = static_cast<std::uint64_t>(now.tv_nsec) ^
-                        static_cast<std::uint64_t>(now.tv_sec) << 30 ^
-                        static_cast<std::uint64_t>(::getpid()) << 40;
   sigset_t all, previous;
   (void)::sigfillset(&all);
   (void)::pthread_sigmask(SIG_BLOCK, &all, &previous);
+  std::uint64_t bits = 0;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd == -1; ++attempt) {
-    NextName(state);
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) ++bits;
+    SpellRandomPart(bits);
     do {
       fd = ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                     0600);
