@@ -10,7 +10,7 @@ work=$(mktemp -d) && trap 'rm -rf "$work" "$work".*' EXIT && cd "$work" ||
   exit 1
 failures=0
 fail() { echo "FAIL: $*" && failures=$((failures + 1)); }
-fallback=$([[ ${LD_PRELOAD:-} == *without_[tl]* ]] && echo yes)
+fallback=$([ "${TARNWICK_REFUSE:-nothing}" != nothing ] && echo yes)
 sanitized=$(grep -qa __asan_init "$bin" && echo yes)
 # Each run is started by the command in the array via, if any; with
 # steer=VARIABLE=VALUE, that variable steers the preloaded calls of one run.

@@ -4,16 +4,22 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 
 #include "blowfish/blowfish.h"
 #include "md5/md5.h"
 #include "tests/test_util.h"
+#include "tool/secrets.h"
+#include "tool/temporary.h"
 
 namespace tarnwick {
 namespace {
@@ -33,10 +39,12 @@ Bytes Read(const char* name) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::vector<fs::directory_entry> Listing() {
-  std::vector<fs::directory_entry> files{fs::directory_iterator("."), {}};
-  std::sort(files.begin(), files.end());
-  return files;
+std::set<std::string> Listing(const char* directory = ".") {
+  std::set<std::string> names;
+  for (const auto& file : fs::directory_iterator(directory)) {
+    names.insert(file.path().filename());
+  }
+  return names;
 }
 
 // Runs `command` from "in" to "out"; its status and what it printed.
@@ -108,8 +116,9 @@ Bytes Input(const std::string& input) {
 // Rows of testdata/commands.txt: OP INPUT [FAULT...] => MESSAGE, or
 // => INPUT for a run that succeeds with that output. A FAULT is a setting of
 // the interposer, less its TARNWICK_, or "exists": the output does, and
-// stays untouched. A failed run prints exactly its message and leaves
-// nothing new; on one thread and on three alike.
+// stays untouched. A run leaves no descriptor open and nothing new but its
+// output; a failed one prints exactly its message. On one thread and on
+// three alike.
 class RowTest : public CommandsTest,
                 public ::testing::WithParamInterface<
                     std::tuple<std::string, unsigned>> {};
@@ -126,20 +135,23 @@ TEST_P(RowTest, PrintsItsMessageOrWritesItsOutput) {
     if (*fault == "exists") Write("out", {1, 2, 3});
     if (*fault != "exists") settings.push_back("TARNWICK_" + *fault);
   }
-  const auto before = Listing();
+  auto listed = Listing();
+  const auto descriptors = Listing("/proc/self/fd").size();
   for (std::string& setting : settings) putenv(setting.data());
   const auto printed = Printed(fields[0] == "e" ? EncodeFile : DecodeFile,
                                threads);
   for (const std::string& setting : settings) {
     unsetenv(setting.substr(0, setting.find('=')).c_str());
   }
+  EXPECT_EQ(Listing("/proc/self/fd").size(), descriptors);
   if (succeeds) {
     EXPECT_EQ(printed.first, 0);
     EXPECT_EQ(Read("out"), output);
-    return;
+    listed.insert("out");
+  } else {
+    EXPECT_EQ(printed, std::pair(1, expected + "\n"));
   }
-  EXPECT_EQ(printed, std::pair(1, expected + "\n"));
-  EXPECT_EQ(Listing(), before);
+  EXPECT_EQ(Listing(), listed);
   EXPECT_TRUE(fields.back() != "exists" || Read("out") == Bytes({1, 2, 3}));
 }
 
@@ -159,6 +171,35 @@ TEST_F(CommandsTest, EncryptToAndDecryptFromPublishedFiles) {
     EXPECT_EQ(Converted(DecodeFile, FromHex(field[2]), 1, text),
               FromHex(field[1]));
   }
+}
+
+// Nobody can take a hidden temporary's name first on purpose: each of its
+// random characters varies, and any file system takes them.
+TEST_F(CommandsTest, HiddenTemporariesHaveUnforeseeableNames) {
+  const int directory = open(".", O_PATH | O_DIRECTORY);
+  std::set<char> seen[6];
+  for (int i = 0; i < 200; ++i) {
+    close(CreateTemporary(directory));
+    const std::string name = TemporaryName();
+    ASSERT_EQ(name.size(), 16u);
+    ASSERT_EQ(name.substr(0, 10), ".Tarnwick-");
+    for (int j = 0; j < 6; ++j) {
+      const char c = name[10 + j];
+      EXPECT_TRUE(std::isalnum(c) || c == '_' || c == '-') << name;
+      seen[j].insert(c);
+    }
+  }
+  for (const auto& characters : seen) EXPECT_GT(characters.size(), 40u);
+  EXPECT_EQ(Listing().size(), 200u);
+  RemoveTemporary();
+  EXPECT_EQ(Listing().size(), 199u);
+  close(directory);
+}
+
+TEST(SecureWipe, LeavesOnlyZeros) {
+  char secret[] = "password";
+  SecureWipe(secret, sizeof secret);
+  EXPECT_EQ(std::string(secret, sizeof secret), std::string(9, '\0'));
 }
 
 }  // namespace

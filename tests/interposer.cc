@@ -1,10 +1,12 @@
 // System calls that a test steers through the environment: linked into the
-// commands' tests, and preloaded under the end-to-end ones. Built with
-// TARNWICK_REFUSE_TMPFILE, O_TMPFILE opens fail as unsupported, and with
-// TARNWICK_REFUSE_LINKS hard links fail too: the file layer's fallbacks then
-// run on a file system that has both. On files (descriptors above 2):
-//   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), fdatasync,
-//                               fsync or close fails, with EIO or ERRNO
+// commands' tests, and preloaded under the end-to-end ones.
+//   TARNWICK_REFUSE=tmpfile     O_TMPFILE opens fail as unsupported, or
+//   TARNWICK_REFUSE=links       hard links do: the file layer's fallbacks
+//                               then run on a file system that has both
+// On files (descriptors above 2), and directories opened to read:
+//   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), openat,
+//                               fdatasync, fsync or close fails, with EIO
+//                               or ERRNO
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size, mtime or ctime changed
@@ -54,6 +56,11 @@ bool Failing(const char* call) {
   return true;
 }
 
+bool Refused(const char* what) {
+  const char* refused = getenv("TARNWICK_REFUSE");
+  return refused && strcmp(refused, what) == 0;
+}
+
 int Synced(const char* call, int (*next)(int), int fd) {
   if (const char* name = getenv("TARNWICK_PROBE")) {
     printf("%s %s %s\n", call, access(name, F_OK) ? "without" : "with", name);
@@ -90,10 +97,11 @@ int openat(int at, const char* path, int flags, ...) {
   va_start(args, flags);
   const int mode = Mode(flags, args);
   va_end(args);
-#ifdef TARNWICK_REFUSE_TMPFILE
-  if ((flags & O_TMPFILE) == O_TMPFILE) return errno = EOPNOTSUPP, -1;
-#endif
-  if (Interrupted()) return -1;
+  if ((flags & O_TMPFILE) == O_TMPFILE && Refused("tmpfile")) {
+    return errno = EOPNOTSUPP, -1;
+  }
+  const bool directory = (flags & (O_DIRECTORY | O_PATH)) == O_DIRECTORY;
+  if (Interrupted() || (directory && Failing("openat"))) return -1;
   const int fd = NEXT(openat)(at, path, flags, mode);
   const char* signal = getenv("TARNWICK_SIGNAL");
   if (fd >= 0 && flags & O_EXCL && signal) kill(getpid(), atoi(signal));
@@ -112,9 +120,7 @@ int openat64(int, const char*, int, ...) __attribute__((alias("openat")));
 
 int linkat(int from_at, const char* from, int to_at, const char* to,
            int flags) noexcept {
-#ifdef TARNWICK_REFUSE_LINKS
-  if (flags == 0) return errno = EPERM, -1;
-#endif
+  if (Refused("links")) return errno = EPERM, -1;
   if (Interrupted() || (flags & AT_EMPTY_PATH && Failing("linkat"))) return -1;
   return NEXT(linkat)(from_at, from, to_at, to, flags);
 }
@@ -142,7 +148,10 @@ int fstat(int fd, struct stat* status) {
 }
 int fdatasync(int fd) { return Synced("fdatasync", NEXT(fdatasync), fd); }
 int fsync(int fd) { return Synced("fsync", NEXT(fsync), fd); }
-int close(int fd) { return fd > 2 && Failing("close") ? -1 : NEXT(close)(fd); }
+int close(int fd) {
+  const int result = NEXT(close)(fd);  // closed even where it fails
+  return fd > 2 && Failing("close") ? -1 : result;
+}
 ssize_t read(int fd, void* buffer, size_t size) {
   const ssize_t n = Allowed(fd, size, "TARNWICK_READ_ERROR",
                             Setting("TARNWICK_ENDS"));
