@@ -54,7 +54,9 @@ void Pipeline::Work(ChunkStages& stages) {
       ReadNext(stages, *slot, lock);
     } else {
       changed_.wait(lock);
+      continue;
     }
+    changed_.notify_all();
   }
 }
 
@@ -90,7 +92,6 @@ void Pipeline::WriteNext(ChunkStages& stages, Slot& slot, Lock& lock) {
   if (failure) return Stop(failure);
   slot.state = State::kFree;
   ++next_write_;
-  changed_.notify_all();
 }
 
 void Pipeline::Transform(const ChunkStages& stages, Slot& slot, Lock& lock) {
@@ -99,7 +100,6 @@ void Pipeline::Transform(const ChunkStages& stages, Slot& slot, Lock& lock) {
   stages.Transform(slot.chunk);
   lock.lock();
   slot.state = State::kReady;
-  changed_.notify_all();
 }
 
 void Pipeline::ReadNext(ChunkStages& stages, Slot& slot, Lock& lock) {
@@ -115,13 +115,11 @@ void Pipeline::ReadNext(ChunkStages& stages, Slot& slot, Lock& lock) {
   // the chunks before it are out.
   read_failed_ = failure != nullptr;
   slot.state = failure ? State::kReady : State::kRead;
-  changed_.notify_all();
 }
 
 void Pipeline::Stop(const char* failure) {
   failure_ = failure;
   stopped_ = true;
-  changed_.notify_all();
 }
 
 }  // namespace tarnwick

@@ -12,9 +12,11 @@
 namespace tarnwick {
 namespace {
 
-// The recorded temporary, in static storage. `recorded_in` is -1 while
-// none is recorded; the name is complete before the descriptor says so.
-std::atomic<int> recorded_in{-1};
+// The recorded temporary, in static storage: the descriptor of its
+// directory, kNone while none is recorded. The name is complete before
+// the descriptor says so.
+constexpr int kNone = -1;
+std::atomic<int> recorded_in{kNone};
 static_assert(std::atomic<int>::is_always_lock_free);
 char name[] = ".Tarnwick-XXXXXX";
 
@@ -24,30 +26,31 @@ void SpellRandomPart(std::uint64_t bits) {
   static constexpr char kCharacters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
   for (char* c = name + sizeof ".Tarnwick-" - 1; *c != '\0'; ++c) {
-    *c = kCharacters[bits % 64];
-    bits /= 64;
+    *c = kCharacters[bits & 63];
+    bits >>= 6;
   }
 }
 
 }  // namespace
 
-// Random names, so that nobody takes them first on purpose; O_EXCL settles
-// any clash. Without getrandom the names are only counted on.
+// A random name, so that nobody takes it first on purpose: O_EXCL fails
+// the run on a clash, one chance in 2^36 for each temporary that a killed
+// run left there. Where getrandom fails, the process ID still keeps the
+// name apart from those of the running processes.
 int CreateTemporary(int directory) noexcept {
+  std::uint64_t bits;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) {
+    bits = static_cast<std::uint64_t>(::getpid());
+  }
+  SpellRandomPart(bits);
   sigset_t all, previous;
   (void)::sigfillset(&all);
   (void)::pthread_sigmask(SIG_BLOCK, &all, &previous);
-  std::uint64_t bits = 0;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd == -1; ++attempt) {
-    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) ++bits;
-    SpellRandomPart(bits);
-    do {
-      fd = ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    0600);
-    } while (fd == -1 && errno == EINTR);
-    if (fd == -1 && errno != EEXIST) break;
-  }
+  int fd;
+  do {
+    fd = ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  0600);
+  } while (fd == -1 && errno == EINTR);
   if (fd != -1) recorded_in = directory;
   (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return fd;
@@ -56,13 +59,12 @@ int CreateTemporary(int directory) noexcept {
 const char* TemporaryName() noexcept { return name; }
 
 // Removing first, then forgetting, leaves no moment when the file exists
-// unrecorded; a signal in between only removes it again.
+// unrecorded; a signal in between only removes it again. With none
+// recorded, kNone names no directory and the removal fails harmlessly.
 void RemoveTemporary() noexcept {
-  const int directory = recorded_in.load();
-  if (directory == -1) return;
-  while (::unlinkat(directory, name, 0) == -1 && errno == EINTR) {
+  while (::unlinkat(recorded_in, name, 0) == -1 && errno == EINTR) {
   }
-  recorded_in = -1;
+  recorded_in = kNone;
 }
 
 }  // namespace tarnwick
