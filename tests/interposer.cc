@@ -4,9 +4,9 @@
 //   TARNWICK_REFUSE=links       hard links do: the file layer's fallbacks
 //                               then run on a file system that has both
 // On files (descriptors above 2), and directories opened to read:
-//   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), openat,
-//                               fdatasync, fsync or close fails, with EIO
-//                               or ERRNO
+//   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), link (a
+//                               linkat by name), openat, fdatasync, fsync
+//                               or close fails, with EIO or ERRNO
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size, mtime or ctime changed
@@ -121,7 +121,10 @@ int openat64(int, const char*, int, ...) __attribute__((alias("openat")));
 int linkat(int from_at, const char* from, int to_at, const char* to,
            int flags) noexcept {
   if (Refused("links")) return errno = EPERM, -1;
-  if (Interrupted() || (flags & AT_EMPTY_PATH && Failing("linkat"))) return -1;
+  if (Interrupted() || (flags & AT_EMPTY_PATH && Failing("linkat")) ||
+      (flags == 0 && Failing("link"))) {
+    return -1;
+  }
   return NEXT(linkat)(from_at, from, to_at, to, flags);
 }
 int renameat2(int from_at, const char* from, int to_at, const char* to,
