@@ -14,20 +14,11 @@
 #include <string>
 
 #include "tool/file_io.h"
+#include "tool/retrying.h"
 #include "tool/temporary.h"
 
 namespace tarnwick {
 namespace {
-
-// Repeats a call that a signal interrupted, as on an intr NFS mount or
-// FUSE: EINTR is no reason to fail a run. Not close, after which Linux has
-// released the descriptor anyway.
-template <typename Call>
-auto Retrying(Call call) {
-  auto result = call();
-  while (result == -1 && errno == EINTR) result = call();
-  return result;
-}
 
 class Descriptor {
  public:

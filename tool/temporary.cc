@@ -5,9 +5,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
+
+#include "tool/retrying.h"
 
 namespace tarnwick {
 namespace {
@@ -46,11 +47,10 @@ int CreateTemporary(int directory) noexcept {
   sigset_t all, previous;
   (void)::sigfillset(&all);
   (void)::pthread_sigmask(SIG_BLOCK, &all, &previous);
-  int fd;
-  do {
-    fd = ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                  0600);
-  } while (fd == -1 && errno == EINTR);
+  const int fd = Retrying([directory] {
+    return ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    0600);
+  });
   if (fd != -1) recorded_in = directory;
   (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return fd;
@@ -62,8 +62,7 @@ const char* TemporaryName() noexcept { return name; }
 // unrecorded; a signal in between only removes it again. With none
 // recorded, kNone names no directory and the removal fails harmlessly.
 void RemoveTemporary() noexcept {
-  while (::unlinkat(recorded_in, name, 0) == -1 && errno == EINTR) {
-  }
+  (void)Retrying([] { return ::unlinkat(recorded_in, name, 0); });
   recorded_in = kNone;
 }
 
