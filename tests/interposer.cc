@@ -3,7 +3,8 @@
 //   TARNWICK_REFUSE=tmpfile     O_TMPFILE opens fail as unsupported, or
 //   TARNWICK_REFUSE=links       hard links do: the file layer's fallbacks
 //                               then run on a file system that has both
-// On files (descriptors above 2), and directories opened to read:
+// On files (descriptors above 2), directories opened to read and files
+// created new (O_EXCL):
 //   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), link (a
 //                               linkat by name), openat, fdatasync, fsync
 //                               or close fails, with EIO or ERRNO
@@ -100,8 +101,11 @@ int openat(int at, const char* path, int flags, ...) {
   if ((flags & O_TMPFILE) == O_TMPFILE && Refused("tmpfile")) {
     return errno = EOPNOTSUPP, -1;
   }
-  const bool directory = (flags & (O_DIRECTORY | O_PATH)) == O_DIRECTORY;
-  if (Interrupted() || (directory && Failing("openat"))) return -1;
+  // O_TMPFILE holds O_DIRECTORY's bit: a directory opened to read has no
+  // other of these.
+  const bool steered =
+      (flags & (O_TMPFILE | O_PATH)) == O_DIRECTORY || flags & O_EXCL;
+  if (Interrupted() || (steered && Failing("openat"))) return -1;
   const int fd = NEXT(openat)(at, path, flags, mode);
   const char* signal = getenv("TARNWICK_SIGNAL");
   if (fd >= 0 && flags & O_EXCL && signal) kill(getpid(), atoi(signal));
