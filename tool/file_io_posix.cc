@@ -103,8 +103,8 @@ class PosixInputFile final : public InputFile {
   bool ConfirmUnchanged() override {
     std::uint8_t beyond = 0;
     struct stat now {};
-    return Read(&beyond, 1) == 0u && ::fstat(fd_.get(), &now) == 0 &&
-           now.st_size == opened_.st_size &&
+    return Read(&beyond, sizeof beyond) == 0u &&
+           ::fstat(fd_.get(), &now) == 0 && now.st_size == opened_.st_size &&
            now.st_mtim.tv_sec == opened_.st_mtim.tv_sec &&
            now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec;
   }
