@@ -43,11 +43,12 @@ bool EndsByDefault(int signal) {
 
 // A signal the caller ignores or handles itself keeps its disposition (a
 // run under nohup is not ended by SIGHUP at all). SIGKILL, and the signals
-// the C library keeps for itself, refuse a handler.
+// the C library keeps for itself, refuse a handler. Signals number from 1
+// to NSIG - 1.
 void HandleEndingSignals() {
   struct sigaction handler {};
   handler.sa_handler = RemoveTemporaryAndEnd;
-  for (int signal = 1; signal < NSIG; ++signal) {
+  for (int signal = NSIG; --signal != 0;) {
     struct sigaction current {};
     if (EndsByDefault(signal) && ::sigaction(signal, nullptr, &current) == 0 &&
         current.sa_handler == SIG_DFL) {
