@@ -21,14 +21,15 @@ std::atomic<int> recorded_in{kNone};
 static_assert(std::atomic<int>::is_always_lock_free);
 char name[] = ".Tarnwick-XXXXXX";
 
-// Spells `bits` into the name's last six characters, six bits each, in
+// Spells `bits` into the name's last six characters, as base-64 digits in
 // characters any file system takes.
 void SpellRandomPart(std::uint64_t bits) {
-  static constexpr char kCharacters[] =
+  static constexpr char kDigits[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
+  constexpr std::uint64_t kBase = sizeof kDigits - 1;  // not the terminator
   for (char* c = name + sizeof ".Tarnwick-" - 1; *c != '\0'; ++c) {
-    *c = kCharacters[bits & 63];
-    bits >>= 6;
+    *c = kDigits[bits % kBase];
+    bits /= kBase;
   }
 }
 
