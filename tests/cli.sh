@@ -70,9 +70,13 @@ exec 9<plain && flock 9 && check 1 'Input file open failed.\n' -e pw plain o
 exec 9<&-
 
 # The data is synced before the output has its name, and the directory
-# after; the output is private. (Options in either case, links followed.)
+# after, without the hidden temporary by then; the output is private.
+# (Options in either case, links followed.)
 steer=TARNWICK_PROBE=sealed check 0 \
   'fdatasync without sealed\nfsync with sealed\n' -E '' link sealed
+[ -z "$fallback" ] || { steer=TARNWICK_PROBE=.Tarnwick- check 0 \
+  'fdatasync with .Tarnwick-\nfsync without .Tarnwick-\n' -e pw plain out
+  rm out; }
 [ "$(stat -c %a sealed)" = 600 ] || fail "the output is not private"
 # A descriptor that cannot be linked (as the unprivileged before Linux 6.10)
 # is named through /proc; without /proc a hidden temporary takes its place.

@@ -17,9 +17,11 @@
 //   TARNWICK_SHORT              every other call fails with EINTR, and reads
 //                               and writes move under a page
 //   TARNWICK_SIGNAL=N           a new hidden file sends the process signal N
-//   TARNWICK_PROBE=NAME         each sync prints whether NAME existed by then
+//   TARNWICK_PROBE=NAME         each sync prints whether a name starting
+//                               with NAME was in the folder by then
 //   TARNWICK_STOP               the process stops at its first sync
 // NOLINTBEGIN: the C library's names, parameters and variadic calls
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -62,9 +64,19 @@ bool Refused(const char* what) {
   return refused && strcmp(refused, what) == 0;
 }
 
+bool Listed(const char* prefix) {
+  DIR* folder = opendir(".");
+  bool listed = false;
+  while (const dirent* entry = readdir(folder)) {
+    listed |= strncmp(entry->d_name, prefix, strlen(prefix)) == 0;
+  }
+  closedir(folder);
+  return listed;
+}
+
 int Synced(const char* call, int (*next)(int), int fd) {
   if (const char* name = getenv("TARNWICK_PROBE")) {
-    printf("%s %s %s\n", call, access(name, F_OK) ? "without" : "with", name);
+    printf("%s %s %s\n", call, Listed(name) ? "with" : "without", name);
   }
   if (getenv("TARNWICK_STOP") && unsetenv("TARNWICK_STOP") == 0) raise(SIGSTOP);
   return Interrupted() || Failing(call) ? -1 : next(fd);
