@@ -73,13 +73,6 @@ PipelineShape ShapeFor(std::uint32_t recordLength, std::size_t chunks,
   return {chunks, ChunkShare(0, recordLength) + extraBytes, threads};
 }
 
-// A short read means the file changed while it was read; a record laid out
-// from its first size would then fail to decrypt, so it counts as an error.
-bool ReadExactly(InputFile& input, std::uint8_t* buffer, std::size_t size) {
-  const std::optional<std::size_t> got = input.Read(buffer, size);
-  return got && *got == size;
-}
-
 struct SizedInput {
   std::unique_ptr<InputFile> file;
   std::uint64_t size = 0;
@@ -146,7 +139,7 @@ class EncodeStages final : public ChunkStages {
         start + length, std::uint64_t{data_length_} + kLengthFieldSize);
     const std::size_t data = to - std::min(from, to);
     const std::size_t filled = from - start + data;
-    if (!ReadExactly(input_, chunk.bytes + (from - start), data)) {
+    if (!input_.Read(chunk.bytes + (from - start), data)) {
       return kInputReadFailed;
     }
     std::memset(chunk.bytes + filled, 0, length - filled);
@@ -194,7 +187,7 @@ class DecodeStages final : public ChunkStages {
   const char* Read(Chunk& chunk) override {
     const std::size_t length = ChunkShare(chunk.index, after_first_);
     std::memcpy(chunk.bytes, carried_, kBlockSize);
-    if (!ReadExactly(input_, chunk.bytes + kBlockSize, length)) {
+    if (!input_.Read(chunk.bytes + kBlockSize, length)) {
       return kInputReadFailed;
     }
     std::memcpy(carried_, chunk.bytes + length, kBlockSize);
@@ -259,7 +252,7 @@ int DecodeFile(const char* password, const char* inputPath,
   if (input.failure) return Fail(input.failure);
   std::uint8_t marker[kMarkerSize] = {};
   if (input.size < kMarkerSize) return Fail(kInvalidMarker);
-  if (!ReadExactly(*input.file, marker, kMarkerSize)) {
+  if (!input.file->Read(marker, kMarkerSize)) {
     return Fail(kInputReadFailed);
   }
   if (std::memcmp(marker, kMarker, kMarkerSize) != 0) {
@@ -275,7 +268,7 @@ int DecodeFile(const char* password, const char* inputPath,
   // before the output exists or any thread starts.
   if (recordLength == 0) return Fail(kInvalidDataSize);
   std::uint8_t first[kBlockSize];
-  if (!ReadExactly(*input.file, first, kBlockSize)) {
+  if (!input.file->Read(first, kBlockSize)) {
     return Fail(kInputReadFailed);
   }
   const std::uint32_t dataLength = LengthField(cipher, first);

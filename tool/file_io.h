@@ -21,10 +21,10 @@ class InputFile {
   // be obtained.
   virtual std::optional<std::uint64_t> Size() = 0;
 
-  // Reads up to `size` bytes into `buffer`, fewer only at the end of the
-  // file; 0 means the end. Nothing on a read error.
-  virtual std::optional<std::size_t> Read(std::uint8_t* buffer,
-                                          std::size_t size) = 0;
+  // Fills `buffer` with the next `size` bytes; false on a read error, or
+  // where the file ends first: it shrank while it was read, and a record
+  // laid out from its first size would fail to decrypt.
+  virtual bool Read(std::uint8_t* buffer, std::size_t size) = 0;
 
   // Called once Size() bytes have been read: false when the file holds more
   // than its size said (as /proc files, which state 0, do), or its data may

@@ -47,6 +47,18 @@ class Descriptor {
   int fd_;
 };
 
+// Moves `size` bytes by steps: `step(done)` moves some of what is left
+// after `done` and says how many, 0 at the end of a file, -1 on an error.
+template <typename Step>
+bool Moved(std::size_t size, Step step) {
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t moved = Retrying([&] { return step(done); });
+    if (moved <= 0) return false;
+    done += static_cast<std::size_t>(moved);
+  }
+  return true;
+}
+
 // Where the file system has no such lock (NFS refuses an exclusive lock on
 // a read-only descriptor with EBADF), the file is read unlocked; only a
 // lock held by another opener refuses it.
@@ -84,17 +96,10 @@ class PosixInputFile final : public InputFile {
     return static_cast<std::uint64_t>(opened_.st_size);
   }
 
-  std::optional<std::size_t> Read(std::uint8_t* buffer,
-                                  std::size_t size) override {
-    std::size_t total = 0;
-    while (total < size) {
-      const ssize_t got = Retrying(
-          [&] { return ::read(fd_.get(), buffer + total, size - total); });
-      if (got == -1) return std::nullopt;
-      if (got == 0) break;
-      total += static_cast<std::size_t>(got);
-    }
-    return total;
+  bool Read(std::uint8_t* buffer, std::size_t size) override {
+    return Moved(size, [&](std::size_t done) {
+      return ::read(fd_.get(), buffer + done, size - done);
+    });
   }
 
   // Writers in place need not lock, so the lock alone does not rule out a
@@ -103,7 +108,7 @@ class PosixInputFile final : public InputFile {
   bool ConfirmUnchanged() override {
     std::uint8_t beyond = 0;
     struct stat now {};
-    return Read(&beyond, sizeof beyond) == 0u &&
+    return Retrying([&] { return ::read(fd_.get(), &beyond, 1); }) == 0 &&
            ::fstat(fd_.get(), &now) == 0 && now.st_size == opened_.st_size &&
            now.st_mtim.tv_sec == opened_.st_mtim.tv_sec &&
            now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec;
@@ -207,14 +212,12 @@ class PosixOutputFile final : public OutputFile {
   }
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    while (size > 0) {
-      const ssize_t written =
-          Retrying([&] { return ::write(fd_.get(), data, size); });
-      if (written == -1) return false;
-      data += written;
-      size -= static_cast<std::size_t>(written);
-      written_ += written;
+    if (!Moved(size, [&](std::size_t done) {
+          return ::write(fd_.get(), data + done, size - done);
+        })) {
+      return false;
     }
+    written_ += static_cast<off_t>(size);
     StartWriteback();
     return true;
   }

@@ -18,6 +18,20 @@ namespace {
 // ReadFile and WriteFile count in DWORDs; larger requests go in pieces.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
+// Moves `size` bytes by steps: `step(done, wanted, &moved)` moves up to
+// `wanted` bytes of what is left after `done`, FALSE on an error; moving
+// none is the end of a file.
+template <typename Step>
+bool Moved(std::size_t size, Step step) {
+  for (std::size_t done = 0; done < size;) {
+    const auto wanted = static_cast<DWORD>(std::min(size - done, kMaxTransfer));
+    DWORD moved = 0;
+    if (step(done, wanted, &moved) == FALSE || moved == 0) return false;
+    done += moved;
+  }
+  return true;
+}
+
 class Handle {
  public:
   explicit Handle(HANDLE handle) : handle_(handle) {}
@@ -52,26 +66,19 @@ class Win32InputFile final : public InputFile {
     return static_cast<std::uint64_t>(size.QuadPart);
   }
 
-  std::optional<std::size_t> Read(std::uint8_t* buffer,
-                                  std::size_t size) override {
-    std::size_t total = 0;
-    while (total < size) {
-      const auto wanted = static_cast<DWORD>(std::min(size - total, kMaxTransfer));
-      DWORD got = 0;
-      if (::ReadFile(handle_.get(), buffer + total, wanted, &got, nullptr) == 0) {
-        return std::nullopt;
-      }
-      if (got == 0) break;
-      total += got;
-    }
-    return total;
+  bool Read(std::uint8_t* buffer, std::size_t size) override {
+    return Moved(size, [&](std::size_t done, DWORD wanted, DWORD* got) {
+      return ::ReadFile(handle_.get(), buffer + done, wanted, got, nullptr);
+    });
   }
 
   // Nobody else can write to the unshared file while it is open; only a
   // size the file does not keep to shows here.
   bool ConfirmUnchanged() override {
     std::uint8_t beyond = 0;
-    return Read(&beyond, 1) == 0u;
+    DWORD got = 1;
+    return ::ReadFile(handle_.get(), &beyond, 1, &got, nullptr) != 0 &&
+           got == 0;
   }
 
  private:
@@ -153,17 +160,9 @@ class Win32OutputFile final : public OutputFile {
   Win32OutputFile& operator=(const Win32OutputFile&) = delete;
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    while (size > 0) {
-      const auto wanted = static_cast<DWORD>(std::min(size, kMaxTransfer));
-      DWORD written = 0;
-      if (::WriteFile(handle_.get(), data, wanted, &written, nullptr) == 0 ||
-          written == 0) {
-        return false;
-      }
-      data += written;
-      size -= written;
-    }
-    return true;
+    return Moved(size, [&](std::size_t done, DWORD wanted, DWORD* written) {
+      return ::WriteFile(handle_.get(), data + done, wanted, written, nullptr);
+    });
   }
 
   PublishResult Publish() override {
