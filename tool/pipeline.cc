@@ -22,10 +22,12 @@ Pipeline::Pipeline(const PipelineShape& shape)
   }
 }
 
+// The helpers join as they go out of scope. Only the writer stops the
+// pipeline, and no chunk is being written once this thread leaves Work, so
+// the failure is final by then.
 const char* Pipeline::Run(ChunkStages& stages) {
-  std::vector<std::jthread> helpers = StartHelpers(stages);
+  const std::vector<std::jthread> helpers = StartHelpers(stages);
   Work(stages);
-  for (std::jthread& helper : helpers) helper.join();
   return failure_;
 }
 
