@@ -37,7 +37,7 @@ class Descriptor {
 
   // Closing is where some file systems report a failed write.
   bool Close() {
-    if (fd_ < 0) return true;
+    if (!valid()) return true;
     const int result = ::close(fd_);
     fd_ = -1;
     return result == 0;
