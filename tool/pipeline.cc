@@ -26,6 +26,7 @@ Pipeline::Pipeline(const PipelineShape& shape)
 // pipeline, and no chunk is being written once this thread leaves Work, so
 // the failure is final by then.
 const char* Pipeline::Run(ChunkStages& stages) {
+  // cppcheck-suppress unreadVariable ; its destructor joins the helpers
   const std::vector<std::jthread> helpers = StartHelpers(stages);
   Work(stages);
   return failure_;
