@@ -1,18 +1,24 @@
 // System calls that a test steers through the environment: linked into the
 // commands' tests, and preloaded under the end-to-end ones.
-//   TARNWICK_REFUSE=tmpfile     O_TMPFILE opens fail as unsupported, or
-//   TARNWICK_REFUSE=links       hard links do: the file layer's fallbacks
-//                               then run on a file system that has both
+//   TARNWICK_REFUSE=LIST        of tmpfile: O_TMPFILE opens fail as
+//                               unsupported; links: hard links do (EPERM);
+//                               renames: renames that refuse to replace do
+//                               (EINVAL): the file layer's fallbacks then
+//                               run on a file system that has them all
 // On files (descriptors above 2), directories opened to read and files
 // created new (O_EXCL):
-//   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), link (a
-//                               linkat by name), openat, fdatasync, fsync
-//                               or close fails, with EIO or ERRNO
+//   TARNWICK_FAIL=CALL[:ERRNO]  flock, lease (F_SETLEASE), linkat (of a
+//                               descriptor), link (a linkat by name),
+//                               renameat, openat, fdatasync, fsync or close
+//                               fails, with EIO or ERRNO
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size, mtime or ctime changed
 //   TARNWICK_ENDS=N             reads end at offset N
 //   TARNWICK_READ_ERROR=N       a read reaching offset N fails
+//   TARNWICK_BREAK=N            a read reaching offset N first opens the
+//                               file for writing, without waiting: a lease
+//                               on it breaks
 //   TARNWICK_WRITE_ERROR=N      a write reaching offset N fails
 //   TARNWICK_SHORT              every other call fails with EINTR, and reads
 //                               and writes move under a page
@@ -61,7 +67,7 @@ bool Failing(const char* call) {
 
 bool Refused(const char* what) {
   const char* refused = getenv("TARNWICK_REFUSE");
-  return refused && strcmp(refused, what) == 0;
+  return refused && strstr(refused, what);
 }
 
 bool Listed(const char* prefix) {
@@ -100,6 +106,15 @@ ssize_t Allowed(int fd, size_t size, const char* error, off_t end) {
   if (getenv("TARNWICK_SHORT")) size = std::min<size_t>(size, 4093);
   if (off_t(size) > Setting(error) - at) return errno = EIO, -1;
   return std::min<off_t>(size, std::max<off_t>(end - at, 0));
+}
+
+void BreakLease(int fd, size_t size) {
+  const off_t at = fd > 2 ? lseek(fd, 0, SEEK_CUR) : -1;
+  if (at < 0 || at + off_t(size) <= Setting("TARNWICK_BREAK")) return;
+  char self[32];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  const int writer = NEXT(open)(self, O_WRONLY | O_NONBLOCK);
+  if (writer >= 0) NEXT(close)(writer);
 }
 
 }  // namespace
@@ -145,8 +160,28 @@ int linkat(int from_at, const char* from, int to_at, const char* to,
 }
 int renameat2(int from_at, const char* from, int to_at, const char* to,
               unsigned flags) noexcept {
+  if (flags & RENAME_NOREPLACE && Refused("renames")) {
+    return errno = EINVAL, -1;
+  }
   return Interrupted() ? -1 : NEXT(renameat2)(from_at, from, to_at, to, flags);
 }
+int renameat(int from_at, const char* from, int to_at,
+             const char* to) noexcept {
+  return Interrupted() || Failing("renameat")
+             ? -1
+             : NEXT(renameat)(from_at, from, to_at, to);
+}
+int fcntl(int fd, int command, ...) {
+  va_list args;
+  va_start(args, command);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  if (command == F_SETLEASE && long(argument) != F_UNLCK && Failing("lease")) {
+    return -1;
+  }
+  return NEXT(fcntl)(fd, command, argument);
+}
+int fcntl64(int, int, ...) __attribute__((alias("fcntl")));
 int unlinkat(int at, const char* path, int flags) noexcept {
   return Interrupted() ? -1 : NEXT(unlinkat)(at, path, flags);
 }
@@ -172,6 +207,7 @@ int close(int fd) {
   return fd > 2 && Failing("close") ? -1 : result;
 }
 ssize_t read(int fd, void* buffer, size_t size) {
+  BreakLease(fd, size);
   const ssize_t n = Allowed(fd, size, "TARNWICK_READ_ERROR",
                             Setting("TARNWICK_ENDS"));
   return Interrupted(fd) || n < 0 ? -1 : NEXT(read)(fd, buffer, n);

@@ -109,7 +109,7 @@ int Finish(ChunkStages& stages, const PipelineShape& shape, InputFile& input,
   switch (output.Publish()) {
     case PublishResult::kPublished:
       return kSuccess;
-    case PublishResult::kNameTaken:
+    case PublishResult::kNameRefused:
       return Fail(kOutputOpenFailed);
     case PublishResult::kFailed:
       break;

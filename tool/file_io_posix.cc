@@ -70,6 +70,20 @@ bool LockedOrUnlockable(int fd) {
          errno == EINVAL;
 }
 
+// A read lease is refused while anyone holds the file open for writing, and
+// breaks when anyone opens it so later or truncates it: writes in place
+// need change neither the size nor, at their end, the modification time, so
+// only the lease sees them all. EAGAIN: open for writing now. Any other
+// refusal (not the owner and no CAP_LEASE, NFS, FUSE) leaves the file to
+// the size and time checks alone. A break signals nobody, as its SIGIO
+// would end the run: the reads ask after the lease instead.
+bool LeasedOrUnleasable(int fd, bool& leased) {
+  leased = ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+  if (!leased) return errno != EAGAIN;
+  (void)::fcntl(fd, F_SETOWN, 0);
+  return true;
+}
+
 // F_GETFL fails only on a bad descriptor, and this one was just opened.
 bool ClearNonBlocking(int fd) {
   return ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
@@ -89,6 +103,7 @@ class PosixInputFile final : public InputFile {
     }));
     return fd_.valid() && ::fstat(fd_.get(), &opened_) == 0 &&
            S_ISREG(opened_.st_mode) && LockedOrUnlockable(fd_.get()) &&
+           LeasedOrUnleasable(fd_.get(), leased_) &&
            ClearNonBlocking(fd_.get());
   }
 
@@ -98,8 +113,9 @@ class PosixInputFile final : public InputFile {
 
   bool Read(std::uint8_t* buffer, std::size_t size) override {
     return Moved(size, [&](std::size_t done) {
-      return ::read(fd_.get(), buffer + done, size - done);
-    });
+             return ::read(fd_.get(), buffer + done, size - done);
+           }) &&
+           LeaseHeld();
   }
 
   // Writers in place need not lock, so the lock alone does not rule out a
@@ -108,15 +124,33 @@ class PosixInputFile final : public InputFile {
   bool ConfirmUnchanged() override {
     std::uint8_t beyond = 0;
     struct stat now {};
-    return Retrying([&] { return ::read(fd_.get(), &beyond, 1); }) == 0 &&
-           ::fstat(fd_.get(), &now) == 0 && now.st_size == opened_.st_size &&
-           now.st_mtim.tv_sec == opened_.st_mtim.tv_sec &&
-           now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec;
+    const bool unchanged =
+        Retrying([&] { return ::read(fd_.get(), &beyond, 1); }) == 0 &&
+        LeaseHeld() && ::fstat(fd_.get(), &now) == 0 &&
+        now.st_size == opened_.st_size &&
+        now.st_mtim.tv_sec == opened_.st_mtim.tv_sec &&
+        now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec;
+    ReleaseLease();
+    return unchanged;
   }
 
  private:
+  // Whether nobody has opened the file for writing since the lease was
+  // taken. A broken lease is given back at once: the opener waits on it.
+  bool LeaseHeld() {
+    if (!leased_ || ::fcntl(fd_.get(), F_GETLEASE) == F_RDLCK) return true;
+    ReleaseLease();
+    return false;
+  }
+
+  void ReleaseLease() {
+    if (leased_) (void)::fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
+    leased_ = false;
+  }
+
   Descriptor fd_;
   struct stat opened_ {};
+  bool leased_ = false;
 };
 
 // Gives the unnamed file `fd` the name `name` in `directory`: through the
@@ -144,24 +178,54 @@ bool CanName(int fd, int directory) {
   return !LinkUnnamed(fd, directory, ".") && errno == EEXIST;
 }
 
+PublishResult FailedPublish() {
+  return errno == EEXIST ? PublishResult::kNameRefused : PublishResult::kFailed;
+}
+
+// For a mount with neither hard links nor a rename that refuses to replace
+// (FUSE, 9p, shared folders): the run's own empty file takes the name
+// first, then the temporary is renamed over it. Only SIGKILL or a crash of
+// the system between the two leaves that empty file.
+PublishResult RenameOverPlaceholder(int directory, const char* temporary,
+                                    const char* name) {
+  return Unsignalled([&] {
+    const Descriptor placeholder(Retrying([&] {
+      return ::openat(directory, name,
+                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    }));
+    if (!placeholder.valid()) return PublishResult::kNameRefused;
+    if (Retrying([&] {
+          return ::renameat(directory, temporary, directory, name);
+        }) == 0) {
+      return PublishResult::kPublished;
+    }
+    (void)Retrying([&] { return ::unlinkat(directory, name, 0); });
+    return PublishResult::kNameRefused;
+  });
+}
+
 // Gives the hidden temporary the name `name` without replacing anything
 // there: a hard link where the file system has them, otherwise a rename
-// that refuses an existing target.
-bool LinkNamed(int directory, const char* temporary, const char* name) {
+// that refuses an existing target, otherwise a placeholder.
+PublishResult NameTemporary(int directory, const char* temporary,
+                            const char* name) {
   if (Retrying([&] {
         return ::linkat(directory, temporary, directory, name, 0);
       }) == 0) {
-    return true;
+    return PublishResult::kPublished;
   }
-  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return false;
-  return Retrying([&] {
-           return ::renameat2(directory, temporary, directory, name,
-                              RENAME_NOREPLACE);
-         }) == 0;
-}
-
-PublishResult FailedPublish() {
-  return errno == EEXIST ? PublishResult::kNameTaken : PublishResult::kFailed;
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK &&
+      errno != ENOSYS) {
+    return FailedPublish();
+  }
+  if (Retrying([&] {
+        return ::renameat2(directory, temporary, directory, name,
+                           RENAME_NOREPLACE);
+      }) == 0) {
+    return PublishResult::kPublished;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return FailedPublish();
+  return RenameOverPlaceholder(directory, temporary, name);
 }
 
 // Makes a new entry in `directory` survive a crash. A directory this process
@@ -266,9 +330,7 @@ class PosixOutputFile final : public OutputFile {
   PublishResult PublishNamed() {
     PublishResult result = PublishResult::kFailed;
     if (fd_.Close()) {
-      result = LinkNamed(directory_.get(), TemporaryName(), name_.c_str())
-                   ? PublishResult::kPublished
-                   : FailedPublish();
+      result = NameTemporary(directory_.get(), TemporaryName(), name_.c_str());
     }
     Discard();
     return result;

@@ -193,7 +193,7 @@ class Win32OutputFile final : public OutputFile {
     }
     // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name.
     if (::MoveFileExA(temporary_.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH) == 0) {
-      return NameTaken(::GetLastError()) ? PublishResult::kNameTaken
+      return NameTaken(::GetLastError()) ? PublishResult::kNameRefused
                                          : PublishResult::kFailed;
     }
     return PublishResult::kPublished;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 #include <cstdint>
 
 #include "tool/retrying.h"
@@ -45,16 +44,14 @@ int CreateTemporary(int directory) noexcept {
     bits = static_cast<std::uint64_t>(::getpid());
   }
   SpellRandomPart(bits);
-  sigset_t all, previous;
-  (void)::sigfillset(&all);
-  (void)::pthread_sigmask(SIG_BLOCK, &all, &previous);
-  const int fd = Retrying([directory] {
-    return ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    0600);
+  return Unsignalled([directory] {
+    const int fd = Retrying([directory] {
+      return ::openat(directory, name,
+                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    });
+    if (fd != -1) recorded_in = directory;
+    return fd;
   });
-  if (fd != -1) recorded_in = directory;
-  (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return fd;
 }
 
 const char* TemporaryName() noexcept { return name; }
