@@ -5,9 +5,14 @@
 # tests/interposer.cc, also to force the file layer's fallbacks.
 # Usage: tests/cli.sh TARNWICK
 set -uo pipefail
-bin=$(realpath "$1")
 work=$(mktemp -d) && trap 'rm -rf "$work" "$work".*' EXIT && cd "$work" ||
   exit 1
+# Copies that the unprivileged runs can reach wherever the checkout is (in
+# root's home, say): the binary and the preloaded interposer.
+mkdir -m 755 "$work.bin" && cp "$1" "$work.bin" && bin=$work.bin/${1##*/}
+preload=${LD_PRELOAD%%:*}
+[ -z "$preload" ] || { cp "$preload" "$work.bin" &&
+  export LD_PRELOAD=$work.bin/${preload##*/}${LD_PRELOAD#"$preload"}; }
 failures=0
 fail() { echo "FAIL: $*" && failures=$((failures + 1)); }
 fallback=$([ "${TARNWICK_REFUSE:-nothing}" != nothing ] && echo yes)
@@ -66,8 +71,9 @@ done
 # A closed pipe loses the message, not the status.
 { sleep 0.3 && env --default-signal=PIPE "$bin" -e pw missing out; } | true
 [ "${PIPESTATUS[0]}" = 1 ] || fail "a closed pipe changed the status"
-exec 9<plain && flock 9 && check 1 'Input file open failed.\n' -e pw plain o
-exec 9<&-
+# An input that another program holds open for writing is refused.
+exec 9>>plain && check 1 'Input file open failed.\n' -e pw plain o
+exec 9>&-
 
 # The data is synced before the output has its name, and the directory
 # after, without the hidden temporary by then; the output is private.
@@ -139,6 +145,12 @@ check 1 'Output file write failed.\n' -D '' sealed out
 [ -z "$fallback" ] || {
   ASAN_OPTIONS=${ASAN_OPTIONS:-}:handle_segv=0:handle_sigbus=0
   export ASAN_OPTIONS=$ASAN_OPTIONS:handle_sigfpe=0
+  # Out of stack, on any thread, a run still removes it.
+  for kib in $(seq 12 20); do
+    prlimit --stack=$((kib * 1024)) "$bin" -e pw plain out >/dev/null 2>&1
+    ! ls -A | grep -q '^\.Tarnwick-' || fail "out of stack at $kib KiB"
+    rm -f out .Tarnwick-*
+  done
   via=(env --default-signal)
   for signal in HUP INT QUIT TERM USR1 USR2 ALRM VTALRM PROF XCPU PWR IO SYS \
       RTMIN RTMAX SEGV BUS ABRT ILL FPE TRAP; do

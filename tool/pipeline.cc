@@ -5,6 +5,8 @@
 #include <thread>
 #include <utility>
 
+#include "tool/process.h"
+
 namespace tarnwick {
 namespace {
 
@@ -36,7 +38,10 @@ std::vector<std::jthread> Pipeline::StartHelpers(ChunkStages& stages) {
   std::vector<std::jthread> helpers;
   try {
     for (unsigned i = 1; i < shape_.threads; ++i) {
-      helpers.emplace_back([this, &stages] { Work(stages); });
+      helpers.emplace_back([this, &stages] {
+        const SignalStack stack;
+        Work(stages);
+      });
     }
   } catch (const std::system_error&) {
     // Fewer threads only make the run slower.

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #ifdef _WIN32
@@ -43,12 +44,14 @@ bool EndsByDefault(int signal) {
 
 // A signal the caller ignores or handles itself keeps its disposition (a
 // run under nohup is not ended by SIGHUP at all). SIGKILL, and the signals
-// the C library keeps for itself, refuse a handler. Signals number from 1
-// to NSIG - 1.
+// the C library keeps for itself, refuse a handler. The handler runs on the
+// thread's signal stack, as a thread that ran out of stack has no room left
+// on its own.
 void HandleEndingSignals() {
   struct sigaction handler {};
   handler.sa_handler = RemoveTemporaryAndEnd;
-  for (int signal = NSIG; --signal != 0;) {
+  handler.sa_flags = SA_ONSTACK;
+  for (int signal = 1; signal < NSIG; ++signal) {
     struct sigaction current {};
     if (EndsByDefault(signal) && ::sigaction(signal, nullptr, &current) == 0 &&
         current.sa_handler == SIG_DFL) {
@@ -72,7 +75,25 @@ void EndOutOfMemory() {
 
 }  // namespace
 
+#ifndef _WIN32
+// Room for the largest frame the kernel pushes (AVX-512 state takes some
+// 3 KiB) and the handler's few calls.
+constexpr std::size_t kSignalStackSize = std::size_t{64} * 1024;
+
+SignalStack::SignalStack()
+    : stack_(std::make_unique<char[]>(kSignalStackSize)) {
+  const stack_t stack{stack_.get(), 0, kSignalStackSize};
+  (void)::sigaltstack(&stack, nullptr);
+}
+
+SignalStack::~SignalStack() {
+  const stack_t none{nullptr, SS_DISABLE, 0};
+  (void)::sigaltstack(&none, nullptr);
+}
+#endif
+
 void SetUpProcess() {
+  std::set_new_handler(EndOutOfMemory);
 #ifdef _WIN32
   // A drive without its medium fails the open instead of asking the user in
   // a dialog box. Windows writes no core file of its own accord.
@@ -85,9 +106,9 @@ void SetUpProcess() {
   (void)::setrlimit(RLIMIT_CORE, &no_core);
   (void)std::signal(SIGPIPE, SIG_IGN);
   (void)std::signal(SIGXFSZ, SIG_IGN);
+  static const SignalStack main_thread_stack;
   HandleEndingSignals();
 #endif
-  std::set_new_handler(EndOutOfMemory);
 }
 
 }  // namespace tarnwick

@@ -1,6 +1,8 @@
 #ifndef TARNWICK_TOOL_PROCESS_H_
 #define TARNWICK_TOOL_PROCESS_H_
 
+#include <memory>
+
 namespace tarnwick {
 
 // Sets the process up for a run; main calls it before anything else, so
@@ -15,6 +17,25 @@ namespace tarnwick {
 //   ignored, removes the output's hidden temporary first, then ends the run
 //   as it would have.
 void SetUpProcess();
+
+// Gives the calling thread, while it lives, a stack of its own for the
+// handler of the signals that end the run: one that faults for want of
+// stack still removes the hidden temporary. Each thread of a run holds one;
+// SetUpProcess gives the main thread its own.
+class SignalStack {
+ public:
+#ifdef _WIN32
+  SignalStack() {}  // NOLINT: Windows has no such signals
+#else
+  SignalStack();
+  ~SignalStack();
+  SignalStack(const SignalStack&) = delete;
+  SignalStack& operator=(const SignalStack&) = delete;
+
+ private:
+  std::unique_ptr<char[]> stack_;
+#endif
+};
 
 }  // namespace tarnwick
 
