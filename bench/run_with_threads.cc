@@ -15,6 +15,5 @@ int main(int argc, char** argv) {
   if (*end != '\0' || threads == 0 || threads > 64) return 2;
   const auto command =
       std::strcmp(argv[2], "-e") == 0 ? tarnwick::EncodeFile : tarnwick::DecodeFile;
-  return command(argv[3], argv[4], argv[5], tarnwick::PlatformFileSystem(),
-                 static_cast<unsigned>(threads));
+  return command(argv[3], argv[4], argv[5], static_cast<unsigned>(threads));
 }

@@ -52,7 +52,7 @@ std::pair<int, std::string> Printed(Command command, unsigned threads = 1,
                                     const std::string& password = "password") {
   ::testing::internal::CaptureStdout();
   const int status =
-      command(password.c_str(), "in", "out", PlatformFileSystem(), threads);
+      command(password.c_str(), "in", "out", threads);
   return {status, ::testing::internal::GetCapturedStdout()};
 }
 
@@ -183,11 +183,10 @@ TEST_F(CommandsTest, HiddenTemporariesHaveUnforeseeableNames) {
     if (std::isalnum(c)) digits += static_cast<char>(c);
   }
   std::set<char> seen[6];
+  TemporaryName name;
   for (int i = 0; i < 2000; ++i) {
-    close(CreateTemporary(directory));
-    const std::string name = TemporaryName();
-    ASSERT_EQ(name.size(), 16u);
-    ASSERT_EQ(name.substr(0, 10), ".Tarnwick-");
+    close(CreateTemporary(directory, name));
+    ASSERT_EQ(std::string(name.data()).substr(0, 10), ".Tarnwick-");
     for (int j = 0; j < 6; ++j) seen[j].insert(name[10 + j]);
   }
   for (const auto& characters : seen) {
@@ -195,9 +194,9 @@ TEST_F(CommandsTest, HiddenTemporariesHaveUnforeseeableNames) {
   }
   RemoveTemporary();
   setenv("TARNWICK_FAIL", "openat:17", 1);
-  EXPECT_EQ(CreateTemporary(directory), -1);
+  EXPECT_EQ(CreateTemporary(directory, name), -1);
   unsetenv("TARNWICK_FAIL");
-  close(open(TemporaryName(), O_CREAT | O_WRONLY, 0600));
+  close(open(name.data(), O_CREAT | O_WRONLY, 0600));
   RemoveTemporary();
   EXPECT_EQ(Listing().size(), 2000u);
   close(directory);

@@ -14,6 +14,7 @@
 #include "blowfish/blowfish.h"
 #include "md5/md5.h"
 #include "tool/container.h"
+#include "tool/file_io.h"
 #include "tool/messages.h"
 #include "tool/pipeline.h"
 #include "tool/secrets.h"
@@ -79,9 +80,8 @@ struct SizedInput {
   const char* failure = nullptr;  // the message that refuses it
 };
 
-SizedInput OpenSized(FileSystem& files, const char* path,
-                     std::uint64_t maxSize) {
-  SizedInput input{files.OpenInput(path)};
+SizedInput OpenSized(const char* path, std::uint64_t maxSize) {
+  SizedInput input{OpenInput(path)};
   if (!input.file) {
     input.failure = kInputOpenFailed;
     return input;
@@ -101,7 +101,7 @@ void KeyCipher(CBlowFish& cipher, const char* password) {
 
 // Runs the chunks through the pipeline, then gives the output its name once
 // the input proved unchanged.
-int Finish(ChunkStages& stages, const PipelineShape& shape, InputFile& input,
+int RunAndPublish(ChunkStages& stages, const PipelineShape& shape, InputFile& input,
            OutputFile& output) {
   Pipeline pipeline(shape);
   if (const char* failure = pipeline.Run(stages)) return Fail(failure);
@@ -229,26 +229,26 @@ std::uint32_t LengthField(const CBlowFish& cipher,
 }  // namespace
 
 int EncodeFile(const char* password, const char* inputPath,
-               const char* outputPath, FileSystem& files, unsigned threads) {
-  const SizedInput input = OpenSized(files, inputPath, kMaxDataLength);
+               const char* outputPath, unsigned threads) {
+  const SizedInput input = OpenSized(inputPath, kMaxDataLength);
   if (input.failure) return Fail(input.failure);
   const auto dataLength = static_cast<std::uint32_t>(input.size);
   const std::uint32_t recordLength = RecordLength(dataLength);
 
   CBlowFish cipher;
   KeyCipher(cipher, password);
-  const std::unique_ptr<OutputFile> output = files.CreateOutput(outputPath);
+  const std::unique_ptr<OutputFile> output = CreateOutput(outputPath);
   if (!output) return Fail(kOutputOpenFailed);
   if (!output->Write(kMarker, kMarkerSize)) return Fail(kOutputWriteFailed);
   EncodeStages stages(*input.file, *output, cipher, dataLength);
-  return Finish(stages,
+  return RunAndPublish(stages,
                 ShapeFor(recordLength, ChunksOf(recordLength), 0, threads),
                 *input.file, *output);
 }
 
 int DecodeFile(const char* password, const char* inputPath,
-               const char* outputPath, FileSystem& files, unsigned threads) {
-  const SizedInput input = OpenSized(files, inputPath, kMaxEncryptedFileSize);
+               const char* outputPath, unsigned threads) {
+  const SizedInput input = OpenSized(inputPath, kMaxEncryptedFileSize);
   if (input.failure) return Fail(input.failure);
   std::uint8_t marker[kMarkerSize] = {};
   if (input.size < kMarkerSize) return Fail(kInvalidMarker);
@@ -273,11 +273,11 @@ int DecodeFile(const char* password, const char* inputPath,
   }
   const std::uint32_t dataLength = LengthField(cipher, first);
   if (!LengthFits(dataLength, recordLength)) return Fail(kInvalidDataSize);
-  const std::unique_ptr<OutputFile> output = files.CreateOutput(outputPath);
+  const std::unique_ptr<OutputFile> output = CreateOutput(outputPath);
   if (!output) return Fail(kOutputOpenFailed);
   DecodeStages stages(*input.file, *output, cipher, recordLength, dataLength,
                       first);
-  return Finish(
+  return RunAndPublish(
       stages, ShapeFor(recordLength, ChunksOf(dataLength), kBlockSize, threads),
       *input.file, *output);
 }

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 
-#include "tool/file_io.h"
 
 namespace tarnwick {
 
@@ -19,11 +18,9 @@ inline constexpr std::size_t kChunkSize = std::size_t{256} * 1024;
 // A run takes `threads` threads whatever the input's size; 0 chooses by the
 // size and by the cores the process may use.
 int EncodeFile(const char* password, const char* inputPath,
-               const char* outputPath, FileSystem& files = PlatformFileSystem(),
-               unsigned threads = 0);
+               const char* outputPath, unsigned threads = 0);
 int DecodeFile(const char* password, const char* inputPath,
-               const char* outputPath, FileSystem& files = PlatformFileSystem(),
-               unsigned threads = 0);
+               const char* outputPath, unsigned threads = 0);
 
 }  // namespace tarnwick
 

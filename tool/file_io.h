@@ -8,9 +8,9 @@
 
 namespace tarnwick {
 
-// The tool's only contact with the file system. The commands see these
-// interfaces alone, so tests can put faults (short reads, read and write
-// errors, a failing publish) behind them.
+// The tool's only contact with the file system, one implementation a
+// platform: file_io_posix.cc, file_io_win32.cc. The commands see nothing
+// of the platform but these.
 
 // An input file, opened for reading with no other opener sharing it.
 class InputFile {
@@ -56,25 +56,17 @@ class OutputFile {
   virtual PublishResult Publish() = 0;
 };
 
-class FileSystem {
- public:
-  virtual ~FileSystem() = default;
+// Opens an existing regular file (a link to one is followed); nullptr when
+// it does not exist, is not a regular file, cannot be read or is in use.
+// Anything else (a FIFO, a device) is refused without being opened, as
+// opening one can act on it.
+std::unique_ptr<InputFile> OpenInput(const char* path);
 
-  // Opens an existing regular file (a link to one is followed); nullptr when
-  // it does not exist, is not a regular file, cannot be read or is in use.
-  // Anything else (a FIFO, a device) is refused without being opened, as
-  // opening one can act on it.
-  virtual std::unique_ptr<InputFile> OpenInput(const char* path) = 0;
-
-  // Starts an output file to be published as `path`; nullptr when something
-  // already exists under that name (a dangling link included), the name
-  // cannot be a file's (empty, or ending in a separator) or the file cannot
-  // be created.
-  virtual std::unique_ptr<OutputFile> CreateOutput(const char* path) = 0;
-};
-
-// The platform's file system.
-FileSystem& PlatformFileSystem();
+// Starts an output file to be published as `path`; nullptr when something
+// already exists under that name (a dangling link included), the name
+// cannot be a file's (empty, or ending in a separator) or the file cannot
+// be created.
+std::unique_ptr<OutputFile> CreateOutput(const char* path);
 
 }  // namespace tarnwick
 

@@ -50,7 +50,7 @@ class Descriptor {
 // Moves `size` bytes by steps: `step(done)` moves some of what is left
 // after `done` and says how many, 0 at the end of a file, -1 on an error.
 template <typename Step>
-bool Moved(std::size_t size, Step step) {
+bool TransferAll(std::size_t size, Step step) {
   for (std::size_t done = 0; done < size;) {
     const ssize_t moved = Retrying([&] { return step(done); });
     if (moved <= 0) return false;
@@ -112,7 +112,7 @@ class PosixInputFile final : public InputFile {
   }
 
   bool Read(std::uint8_t* buffer, std::size_t size) override {
-    return Moved(size, [&](std::size_t done) {
+    return TransferAll(size, [&](std::size_t done) {
              return ::read(fd_.get(), buffer + done, size - done);
            }) &&
            LeaseHeld();
@@ -174,7 +174,7 @@ bool LinkUnnamed(int fd, int directory, const char* name) {
 // Whether the unnamed file can be named at all, asked before anything is
 // written to it: a link to "." fails with EEXIST only once the file itself
 // was found, and makes no name.
-bool CanName(int fd, int directory) {
+bool CanLinkUnnamed(int fd, int directory) {
   return !LinkUnnamed(fd, directory, ".") && errno == EEXIST;
 }
 
@@ -269,14 +269,16 @@ class PosixOutputFile final : public OutputFile {
       return ::openat(directory_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
                       0600);
     }));
-    if (fd_.valid() && CanName(fd_.get(), directory_.get())) return true;
-    fd_.Reset(CreateTemporary(directory_.get()));
-    named_ = fd_.valid();
-    return named_;
+    if (fd_.valid() && CanLinkUnnamed(fd_.get(), directory_.get())) {
+      return true;
+    }
+    fd_.Reset(CreateTemporary(directory_.get(), temporary_));
+    hidden_ = fd_.valid();
+    return hidden_;
   }
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    if (!Moved(size, [&](std::size_t done) {
+    if (!TransferAll(size, [&](std::size_t done) {
           return ::write(fd_.get(), data + done, size - done);
         })) {
       return false;
@@ -293,7 +295,7 @@ class PosixOutputFile final : public OutputFile {
       Discard();
       return PublishResult::kFailed;
     }
-    const PublishResult result = named_ ? PublishNamed() : PublishUnnamed();
+    const PublishResult result = hidden_ ? PublishNamed() : PublishUnnamed();
     if (result == PublishResult::kPublished &&
         !SyncDirectory(directory_.get())) {
       return Unpublish();
@@ -330,7 +332,8 @@ class PosixOutputFile final : public OutputFile {
   PublishResult PublishNamed() {
     PublishResult result = PublishResult::kFailed;
     if (fd_.Close()) {
-      result = NameTemporary(directory_.get(), TemporaryName(), name_.c_str());
+      result =
+          NameTemporary(directory_.get(), temporary_.data(), name_.c_str());
     }
     Discard();
     return result;
@@ -344,38 +347,31 @@ class PosixOutputFile final : public OutputFile {
 
   void Discard() {
     fd_.Close();
-    if (named_) RemoveTemporary();
-    named_ = false;
+    if (hidden_) RemoveTemporary();
+    hidden_ = false;
   }
 
   Descriptor directory_;
   Descriptor fd_;
   std::string name_;
-  bool named_ = false;  // a hidden temporary, not an unnamed file
+  bool hidden_ = false;  // a hidden temporary, not an unnamed file
+  TemporaryName temporary_{};  // the hidden temporary's name
   off_t written_ = 0;
   off_t started_ = 0;  // written bytes whose writeback has been started
 };
 
-class PosixFileSystem final : public FileSystem {
- public:
-  std::unique_ptr<InputFile> OpenInput(const char* path) override {
-    auto input = std::make_unique<PosixInputFile>();
-    if (!input->Open(path)) return nullptr;
-    return input;
-  }
-
-  std::unique_ptr<OutputFile> CreateOutput(const char* path) override {
-    auto output = std::make_unique<PosixOutputFile>();
-    if (!output->Create(path)) return nullptr;
-    return output;
-  }
-};
-
 }  // namespace
 
-FileSystem& PlatformFileSystem() {
-  static PosixFileSystem files;
-  return files;
+std::unique_ptr<InputFile> OpenInput(const char* path) {
+  auto input = std::make_unique<PosixInputFile>();
+  if (!input->Open(path)) return nullptr;
+  return input;
+}
+
+std::unique_ptr<OutputFile> CreateOutput(const char* path) {
+  auto output = std::make_unique<PosixOutputFile>();
+  if (!output->Create(path)) return nullptr;
+  return output;
 }
 
 }  // namespace tarnwick

@@ -22,7 +22,7 @@ constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 // `wanted` bytes of what is left after `done`, FALSE on an error; moving
 // none is the end of a file.
 template <typename Step>
-bool Moved(std::size_t size, Step step) {
+bool TransferAll(std::size_t size, Step step) {
   for (std::size_t done = 0; done < size;) {
     const auto wanted = static_cast<DWORD>(std::min(size - done, kMaxTransfer));
     DWORD moved = 0;
@@ -67,7 +67,7 @@ class Win32InputFile final : public InputFile {
   }
 
   bool Read(std::uint8_t* buffer, std::size_t size) override {
-    return Moved(size, [&](std::size_t done, DWORD wanted, DWORD* got) {
+    return TransferAll(size, [&](std::size_t done, DWORD wanted, DWORD* got) {
       return ::ReadFile(handle_.get(), buffer + done, wanted, got, nullptr);
     });
   }
@@ -160,7 +160,7 @@ class Win32OutputFile final : public OutputFile {
   Win32OutputFile& operator=(const Win32OutputFile&) = delete;
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    return Moved(size, [&](std::size_t done, DWORD wanted, DWORD* written) {
+    return TransferAll(size, [&](std::size_t done, DWORD wanted, DWORD* written) {
       return ::WriteFile(handle_.get(), data + done, wanted, written, nullptr);
     });
   }
@@ -206,34 +206,26 @@ class Win32OutputFile final : public OutputFile {
   }
 };
 
-class Win32FileSystem final : public FileSystem {
- public:
-  std::unique_ptr<InputFile> OpenInput(const char* path) override {
-    // No sharing: the open fails while anyone else has the file open, and
-    // keeps everyone else out until closed. Directories need backup
-    // semantics to open, so they fail here.
-    const HANDLE handle = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    auto input = std::make_unique<Win32InputFile>(handle);
-    // Consoles, pipes and other devices have no size to read up to.
-    if (::GetFileType(handle) != FILE_TYPE_DISK) return nullptr;
-    return input;
-  }
-
-  std::unique_ptr<OutputFile> CreateOutput(const char* path) override {
-    if (!NamesAFile(path) || Exists(path)) return nullptr;
-    auto [handle, temporary] = CreateTemporary(DirectoryPrefixOf(path));
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32OutputFile>(handle, path, std::move(temporary));
-  }
-};
-
 }  // namespace
 
-FileSystem& PlatformFileSystem() {
-  static Win32FileSystem files;
-  return files;
+std::unique_ptr<InputFile> OpenInput(const char* path) {
+  // No sharing: the open fails while anyone else has the file open, and
+  // keeps everyone else out until closed. Directories need backup
+  // semantics to open, so they fail here.
+  const HANDLE handle = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  auto input = std::make_unique<Win32InputFile>(handle);
+  // Consoles, pipes and other devices have no size to read up to.
+  if (::GetFileType(handle) != FILE_TYPE_DISK) return nullptr;
+  return input;
+}
+
+std::unique_ptr<OutputFile> CreateOutput(const char* path) {
+  if (!NamesAFile(path) || Exists(path)) return nullptr;
+  auto [handle, temporary] = CreateTemporary(DirectoryPrefixOf(path));
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32OutputFile>(handle, path, std::move(temporary));
 }
 
 }  // namespace tarnwick

@@ -6,8 +6,9 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 
 namespace tarnwick {
 
@@ -15,9 +16,13 @@ namespace tarnwick {
 // still tells.
 void Print(const char* message) { (void)std::fputs(message, stdout); }
 
-void PrintUnbuffered(const char* message) noexcept {
-  const auto size = static_cast<unsigned>(std::strlen(message));
-  [[maybe_unused]] const auto written = ::write(1, message, size);
+void EndOutOfMemory(void (*cleanUp)() noexcept) noexcept {
+  static std::atomic_flag reported;
+  if (reported.test_and_set()) return;
+  [[maybe_unused]] const auto written =
+      ::write(1, kOutOfMemory, sizeof kOutOfMemory - 1);
+  cleanUp();
+  std::_Exit(1);
 }
 
 }  // namespace tarnwick

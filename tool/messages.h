@@ -23,9 +23,13 @@ inline constexpr char kOutOfMemory[] = "Out of memory.\n";
 // Prints one message, unchanged, on standard output.
 void Print(const char* message);
 
-// The same for a process out of memory: straight to the descriptor, as the
-// stream's buffer may need memory of its own.
-void PrintUnbuffered(const char* message) noexcept;
+// Prints "Out of memory." and ends the run with status 1 once `cleanUp`
+// has run. Throwing std::bad_alloc may need memory itself, so the run ends
+// here, before anything unwinds; the message goes straight to the
+// descriptor, as the stream's buffer may need memory of its own. Of threads
+// out of memory together, one reports; the others return, to retry until
+// the process has ended.
+void EndOutOfMemory(void (*cleanUp)() noexcept) noexcept;
 
 }  // namespace tarnwick
 

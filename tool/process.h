@@ -13,9 +13,10 @@ namespace tarnwick {
 //   run;
 // - running out of memory, in any thread, prints its message and ends the
 //   run with status 1;
-// - on POSIX systems every signal that would end the run, and is not
-//   ignored, removes the output's hidden temporary first, then ends the run
-//   as it would have.
+// - on Linux every signal that would end the run, and is not ignored,
+//   removes the output's hidden temporary first, then ends the run as it
+//   would have.
+// One file a platform: process_posix.cc, process_win32.cc.
 void SetUpProcess();
 
 // Gives the calling thread, while it lives, a stack of its own for the
@@ -24,9 +25,6 @@ void SetUpProcess();
 // SetUpProcess gives the main thread its own.
 class SignalStack {
  public:
-#ifdef _WIN32
-  SignalStack() {}  // NOLINT: Windows has no such signals
-#else
   SignalStack();
   ~SignalStack();
   SignalStack(const SignalStack&) = delete;
@@ -34,7 +32,6 @@ class SignalStack {
 
  private:
   std::unique_ptr<char[]> stack_;
-#endif
 };
 
 }  // namespace tarnwick

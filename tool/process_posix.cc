@@ -1,29 +1,19 @@
-#include "tool/process.h"
-
-#include <atomic>
-#include <csignal>
-#include <cstdlib>
-#include <memory>
-#include <new>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
+// The process on Linux: no core, no memory readable by others, and the
+// hidden temporary removed whatever ends the run.
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
-#include "tool/temporary.h"
-#endif
+#include <csignal>
+#include <memory>
+#include <new>
 
 #include "tool/messages.h"
+#include "tool/process.h"
+#include "tool/temporary.h"
 
 namespace tarnwick {
 namespace {
 
-#ifdef _WIN32
-// The system deletes the temporary as the process's handles close.
-void RemoveTemporary() noexcept {}
-#else
 // Removes the hidden temporary, then ends the process as the signal would
 // have: blocked while its handler runs, it is taken again on return.
 void RemoveTemporaryAndEnd(int signal) {
@@ -59,26 +49,12 @@ void HandleEndingSignals() {
     }
   }
 }
-#endif
 
-// Throwing std::bad_alloc may need memory itself, so the run ends here,
-// before anything unwinds.
-void EndOutOfMemory() {
-  // Of threads out of memory together, one reports; the others retry until
-  // the process has ended.
-  static std::atomic_flag reported;
-  if (reported.test_and_set()) return;
-  PrintUnbuffered(kOutOfMemory);
-  RemoveTemporary();
-  std::_Exit(1);
-}
-
-}  // namespace
-
-#ifndef _WIN32
 // Room for the largest frame the kernel pushes (AVX-512 state takes some
 // 3 KiB) and the handler's few calls.
 constexpr std::size_t kSignalStackSize = std::size_t{64} * 1024;
+
+}  // namespace
 
 SignalStack::SignalStack()
     : stack_(std::make_unique<char[]>(kSignalStackSize)) {
@@ -90,15 +66,9 @@ SignalStack::~SignalStack() {
   const stack_t none{nullptr, SS_DISABLE, 0};
   (void)::sigaltstack(&none, nullptr);
 }
-#endif
 
 void SetUpProcess() {
-  std::set_new_handler(EndOutOfMemory);
-#ifdef _WIN32
-  // A drive without its medium fails the open instead of asking the user in
-  // a dialog box. Windows writes no core file of its own accord.
-  (void)::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-#else
+  std::set_new_handler([] { EndOutOfMemory(RemoveTemporary); });
   // Also where a core goes to a pipe, which the core limit does not stop.
   (void)::prctl(PR_SET_DUMPABLE, 0);
   // The hard limit too, so nothing the process runs can raise it again.
@@ -108,7 +78,6 @@ void SetUpProcess() {
   (void)std::signal(SIGXFSZ, SIG_IGN);
   static const SignalStack main_thread_stack;
   HandleEndingSignals();
-#endif
 }
 
 }  // namespace tarnwick
