@@ -119,7 +119,8 @@ int RunAndPublish(ChunkStages& stages, const PipelineShape& shape, InputFile& in
 
 // Chunk i holds the record's bytes from i * kChunkSize: the length field,
 // the data and the zero padding, enciphered in place and written as they
-// are.
+// are. The pipeline reads the chunks in order, so the data still to read
+// is all that a read needs to know.
 class EncodeStages final : public ChunkStages {
  public:
   EncodeStages(InputFile& input, OutputFile& output, const CBlowFish& cipher,
@@ -128,21 +129,20 @@ class EncodeStages final : public ChunkStages {
         output_(output),
         cipher_(cipher),
         data_length_(dataLength),
+        data_left_(dataLength),
         record_length_(RecordLength(dataLength)) {}
 
   const char* Read(Chunk& chunk) override {
     const std::size_t length = ChunkShare(chunk.index, record_length_);
-    const std::uint64_t start = std::uint64_t{chunk.index} * kChunkSize;
-    if (chunk.index == 0) StoreLength(data_length_, chunk.bytes);
-    const std::uint64_t from = std::max<std::uint64_t>(start, kLengthFieldSize);
-    const std::uint64_t to = std::min<std::uint64_t>(
-        start + length, std::uint64_t{data_length_} + kLengthFieldSize);
-    const std::size_t data = to - std::min(from, to);
-    const std::size_t filled = from - start + data;
-    if (!input_.Read(chunk.bytes + (from - start), data)) {
-      return kInputReadFailed;
+    std::size_t filled = 0;
+    if (chunk.index == 0) {
+      StoreLength(data_length_, chunk.bytes);
+      filled = kLengthFieldSize;
     }
-    std::memset(chunk.bytes + filled, 0, length - filled);
+    const std::size_t data = std::min<std::size_t>(length - filled, data_left_);
+    if (!input_.Read(chunk.bytes + filled, data)) return kInputReadFailed;
+    data_left_ -= data;
+    std::memset(chunk.bytes + filled + data, 0, length - filled - data);
     return nullptr;
   }
 
@@ -163,6 +163,7 @@ class EncodeStages final : public ChunkStages {
   OutputFile& output_;
   const CBlowFish& cipher_;
   const std::uint32_t data_length_;
+  std::uint32_t data_left_;
   const std::uint32_t record_length_;
 };
 
@@ -170,7 +171,11 @@ class EncodeStages final : public ChunkStages {
 // over from the end of the read before (for chunk 0, the first block, read
 // for its length field), then the chunk's own share of the rest. Its data
 // starts 4 bytes in and belongs at output offset i * kChunkSize, so every
-// write starts on a multiple of kChunkSize.
+// write starts on a multiple of kChunkSize. With K = kChunkSize: chunk 0
+// holds record bytes 0 to K + 7 and writes bytes 4 to K + 3 (data bytes 0
+// to K - 1) at offset 0; its last block, record bytes K to K + 7, is read
+// once but deciphered twice, as it also starts chunk 1, which holds record
+// bytes K to 2K + 7 and writes bytes K + 4 to 2K + 3 at offset K.
 class DecodeStages final : public ChunkStages {
  public:
   DecodeStages(InputFile& input, OutputFile& output, const CBlowFish& cipher,

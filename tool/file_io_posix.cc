@@ -171,9 +171,11 @@ bool LinkUnnamed(int fd, int directory, const char* name) {
          }) == 0;
 }
 
-// Whether the unnamed file can be named at all, asked before anything is
-// written to it: a link to "." fails with EEXIST only once the file itself
-// was found, and makes no name.
+// Whether the unnamed file can be given a name when it is complete, asked
+// before anything is written to it. linkat looks at the file it links
+// before at the new name, so linking it as ".", a name that always exists,
+// makes no name but tells which: EEXIST when the file could be linked
+// (directly or through /proc), another error when it could not.
 bool CanLinkUnnamed(int fd, int directory) {
   return !LinkUnnamed(fd, directory, ".") && errno == EEXIST;
 }
