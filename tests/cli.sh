@@ -110,12 +110,6 @@ stopped 'echo taken >out' -e pw plain out
 [ "$result $(cat out)" = '1 Output file open failed. taken' ] ||
   fail "a name taken mid-run was replaced"
 rm -r out to expected && via=()
-# Killed there, a run leaves nothing but, on the fallback path, its hidden
-# temporary, which only SIGKILL can leave.
-stopped 'kill -9 $pid' -e pw plain out
-[ "$result $(ls -A | grep -c '^out$\|^\.Tarnwick-')" = "137  $hidden" ] ||
-  fail "killed: $result, left $(ls -A)"
-rm -f .Tarnwick-*
 
 # Memory short anywhere, from where the loader succeeds up to enough (the
 # threads' stacks fail first, and one thread does the run); not under the

@@ -18,7 +18,6 @@
 #include "blowfish/blowfish.h"
 #include "md5/md5.h"
 #include "tests/test_util.h"
-#include "tool/secrets.h"
 #include "tool/temporary.h"
 
 namespace tarnwick {
@@ -51,15 +50,13 @@ std::set<std::string> Listing(const char* directory = ".") {
 std::pair<int, std::string> Printed(Command command, unsigned threads = 1,
                                     const std::string& password = "password") {
   ::testing::internal::CaptureStdout();
-  const int status =
-      command(password.c_str(), "in", "out", threads);
+  const int status = command(password.c_str(), "in", "out", threads);
   return {status, ::testing::internal::GetCapturedStdout()};
 }
 
-Bytes Converted(Command command, const Bytes& input, unsigned threads = 1,
-                const std::string& password = "password") {
+Bytes Converted(Command command, const Bytes& input) {
   Write("in", input);
-  EXPECT_EQ(Printed(command, threads, password), std::pair(0, std::string()));
+  EXPECT_EQ(Printed(command), std::pair(0, std::string()));
   Bytes output = Read("out");
   fs::remove("in");
   fs::remove("out");
@@ -115,8 +112,8 @@ Bytes Input(const std::string& input) {
 
 // Rows of testdata/commands.txt: OP INPUT [FAULT...] => MESSAGE, or
 // => INPUT for a run that succeeds with that output. A FAULT is a setting of
-// the interposer, less its TARNWICK_, or "exists": the output does, and
-// stays untouched. A run leaves no descriptor open and nothing new but its
+// the interposer, less its TARNWICK_, "exists": the output does, and stays
+// untouched, or PASSWORD=HEX: the password, "password" otherwise. A run leaves no descriptor open and nothing new but its
 // output; a failed one prints exactly its message. On one thread and on
 // three alike.
 class RowTest : public CommandsTest,
@@ -131,15 +128,22 @@ TEST_P(RowTest, PrintsItsMessageOrWritesItsOutput) {
   const Bytes output = succeeds ? Input(expected) : Bytes{};
   if (fields[1] != "none") Write("in", Input(fields[1]));
   std::vector<std::string> settings;
+  std::string password = "password";
   for (auto fault = fields.begin() + 2; fault != fields.end(); ++fault) {
-    if (*fault == "exists") Write("out", {1, 2, 3});
-    if (*fault != "exists") settings.push_back("TARNWICK_" + *fault);
+    if (*fault == "exists") {
+      Write("out", {1, 2, 3});
+    } else if (fault->starts_with("PASSWORD=")) {
+      const Bytes bytes = FromHex(fault->substr(9));
+      password.assign(bytes.begin(), bytes.end());
+    } else {
+      settings.push_back("TARNWICK_" + *fault);
+    }
   }
   auto listed = Listing();
   const auto descriptors = Listing("/proc/self/fd").size();
   for (std::string& setting : settings) putenv(setting.data());
   const auto printed = Printed(fields[0] == "e" ? EncodeFile : DecodeFile,
-                               threads);
+                               threads, password);
   for (const std::string& setting : settings) {
     unsetenv(setting.substr(0, setting.find('=')).c_str());
   }
@@ -159,19 +163,6 @@ INSTANTIATE_TEST_SUITE_P(
     Commands, RowTest,
     ::testing::Combine(::testing::ValuesIn(testing::DataLines("commands.txt")),
                        ::testing::Values(1u, 3u)));
-
-// Rows: PASSWORD (hex) PLAIN FILE.
-TEST_F(CommandsTest, EncryptToAndDecryptFromPublishedFiles) {
-  for (const std::string& line : testing::DataLines("container.txt")) {
-    const auto field = testing::Fields(line);
-    const Bytes password = FromHex(field[0]);
-    const std::string text(password.begin(), password.end());
-    EXPECT_EQ(Converted(EncodeFile, FromHex(field[1]), 1, text),
-              FromHex(field[2]));
-    EXPECT_EQ(Converted(DecodeFile, FromHex(field[2]), 1, text),
-              FromHex(field[1]));
-  }
-}
 
 // Nobody can take a hidden temporary's name first on purpose: each of its
 // random characters takes every value that any file system takes. A
@@ -200,12 +191,6 @@ TEST_F(CommandsTest, HiddenTemporariesHaveUnforeseeableNames) {
   RemoveTemporary();
   EXPECT_EQ(Listing().size(), 2000u);
   close(directory);
-}
-
-TEST(SecureWipe, LeavesOnlyZeros) {
-  char secret[] = "password";
-  SecureWipe(secret, sizeof secret);
-  EXPECT_EQ(std::string(secret, sizeof secret), std::string(9, '\0'));
 }
 
 }  // namespace

@@ -13,8 +13,7 @@
 //                               fails, with EIO or ERRNO
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
-//                               size, mtime or ctime changed
-//   TARNWICK_ENDS=N             reads end at offset N
+//                               size or mtime changed
 //   TARNWICK_READ_ERROR=N       a read reaching offset N fails
 //   TARNWICK_BREAK=N            a read reaching offset N first opens the
 //                               file for writing, without waiting: a lease
@@ -98,18 +97,20 @@ off_t Setting(const char* name) {
   return value ? atoll(value) : INT64_MAX;
 }
 
+// A file's offset, or -1 for standard streams and what has none.
+off_t Offset(int fd) { return fd > 2 ? lseek(fd, 0, SEEK_CUR) : -1; }
+
 // The bytes a read or write of `size` at the file's offset may move, or -1
 // when it is to fail.
-ssize_t Allowed(int fd, size_t size, const char* error, off_t end) {
-  const off_t at = fd > 2 ? lseek(fd, 0, SEEK_CUR) : -1;  // -1: no file
+ssize_t Allowed(int fd, size_t size, const char* error) {
+  const off_t at = Offset(fd);
   if (at < 0) return size;
   if (getenv("TARNWICK_SHORT")) size = std::min<size_t>(size, 4093);
-  if (off_t(size) > Setting(error) - at) return errno = EIO, -1;
-  return std::min<off_t>(size, std::max<off_t>(end - at, 0));
+  return off_t(size) > Setting(error) - at ? (errno = EIO, -1) : ssize_t(size);
 }
 
 void BreakLease(int fd, size_t size) {
-  const off_t at = fd > 2 ? lseek(fd, 0, SEEK_CUR) : -1;
+  const off_t at = Offset(fd);
   if (at < 0 || at + off_t(size) <= Setting("TARNWICK_BREAK")) return;
   char self[32];
   snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
@@ -193,10 +194,8 @@ int fstat(int fd, struct stat* status) {
   if (fd < 3) return result;
   if (getenv("TARNWICK_SIZE")) status->st_size = Setting("TARNWICK_SIZE");
   const char* changed = getenv("TARNWICK_CHANGED");
-  if (changed && lseek(fd, 0, SEEK_CUR) > 0) {
-    ++*(!strcmp(changed, "size")    ? &status->st_size
-        : !strcmp(changed, "mtime") ? &status->st_mtim.tv_nsec
-                                    : &status->st_ctim.tv_nsec);
+  if (changed && Offset(fd) > 0) {
+    ++*(!strcmp(changed, "size") ? &status->st_size : &status->st_mtim.tv_nsec);
   }
   return result;
 }
@@ -208,12 +207,11 @@ int close(int fd) {
 }
 ssize_t read(int fd, void* buffer, size_t size) {
   BreakLease(fd, size);
-  const ssize_t n = Allowed(fd, size, "TARNWICK_READ_ERROR",
-                            Setting("TARNWICK_ENDS"));
+  const ssize_t n = Allowed(fd, size, "TARNWICK_READ_ERROR");
   return Interrupted(fd) || n < 0 ? -1 : NEXT(read)(fd, buffer, n);
 }
 ssize_t write(int fd, const void* buffer, size_t size) {
-  const ssize_t n = Allowed(fd, size, "TARNWICK_WRITE_ERROR", INT64_MAX);
+  const ssize_t n = Allowed(fd, size, "TARNWICK_WRITE_ERROR");
   return Interrupted(fd) || n < 0 ? -1 : NEXT(write)(fd, buffer, n);
 }
 }
