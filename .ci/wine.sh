@@ -19,3 +19,13 @@ mkdir -p "$WINEPREFIX"
 trap '"$wineserver" -k' EXIT
 ctest --preset windows
 bash tests/exchange.sh "$linux" "$wine" "$PWD/build/windows/tool/Tarnwick.exe"
+
+# A program holding the input open for writing refuses it: cmd keeps its
+# redirection open while the run goes.
+scratch=$(mktemp -d) && cp build/windows/tool/Tarnwick.exe "$scratch"
+printf data >"$scratch/in"
+refused=$(cd "$scratch" && "$wine" cmd /c "Tarnwick.exe -e pw in out 2>>in" ||
+  true)
+[ "$(echo "$refused" | tr -d '\r')" = 'Input file open failed.' ] &&
+  [ ! -e "$scratch/out" ] && rm -r "$scratch" &&
+  echo "an input open for writing is refused"
