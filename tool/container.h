@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/inner.h"
+
 namespace tarnwick {
 
 // An encrypted file is the marker CR LF followed by the ciphertext of a
@@ -27,8 +29,13 @@ std::uint32_t RecordLength(std::uint32_t dataLength);
 // which is how a wrong password shows.
 bool LengthFits(std::uint32_t lengthField, std::uint32_t recordLength);
 
-void StoreLength(std::uint32_t length, std::uint8_t out[kLengthFieldSize]);
-std::uint32_t LoadLength(const std::uint8_t in[kLengthFieldSize]);
+// The length field is a word in the cipher's byte order.
+inline void StoreLength(std::uint32_t length, std::uint8_t out[kLengthFieldSize]) {
+  inner::StoreLittleEndian(length, out);
+}
+inline std::uint32_t LoadLength(const std::uint8_t in[kLengthFieldSize]) {
+  return inner::LoadLittleEndian(in);
+}
 
 }  // namespace tarnwick
 
