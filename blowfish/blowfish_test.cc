@@ -114,7 +114,7 @@ TEST(BlowfishTest, TablesAreWipedAndFreed) {
 long LockedKilobytes() {
   std::ifstream status("/proc/self/status");
   for (std::string field; status >> field;) {
-    if (field == "VmLck:") return status >> field ? std::stol(field) : -1;
+    if (field == "VmLck:") return (status >> field) ? std::stol(field) : -1;
   }
   return -1;
 }

@@ -26,7 +26,10 @@ std::string Read(const std::string& name) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const auto scratch = std::filesystem::temp_directory_path() / "fuzz.XXXXXX";
   folder = mkdtemp(std::string(scratch).data());
-  std::atexit([] { std::filesystem::remove_all(folder); });
+  (void)std::atexit([] {
+    std::error_code ignored;  // nothing to report to at exit
+    std::filesystem::remove_all(folder, ignored);
+  });
   in = folder + "/in", out = folder + "/out", again = folder + "/again";
   return std::freopen("/dev/null", "w", stdout) == nullptr;  // the messages
 }

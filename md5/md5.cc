@@ -85,7 +85,9 @@ void Encode(std::uint8_t* out, const std::uint32_t* words, std::size_t count) {
 // Folds one 64-byte block, at any alignment, into `state`.
 void MD5Transform(std::uint32_t state[4], const std::uint8_t block[kBlockBytes]) {
   std::uint32_t x[kBlockWords];
-  for (int i = 0; i < kBlockWords; ++i) x[i] = LoadLittleEndian(block + 4 * i);
+  for (std::size_t i = 0; i < std::size(x); ++i) {
+    x[i] = LoadLittleEndian(block + 4 * i);
+  }
   std::uint32_t abcd[4] = {state[0], state[1], state[2], state[3]};
   for (int round = 0; round < 4; ++round) {
     const Round& r = kRounds[round];
