@@ -5,22 +5,21 @@
 #include <cstddef>
 #include <new>
 
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#endif
-
 #include "blowfish/blowfish_kernels.h"
 #include "blowfish/blowfish_tables.h"
+#include "common/inner.h"
 
 namespace {
 
-using tarnwick::blowfish::LoadLittleEndian;
-using tarnwick::blowfish::SecureWipe;
-using tarnwick::blowfish::StoreLittleEndian;
+using tarnwick::kBlockSize;
+using tarnwick::LoadLittleEndian;
+using tarnwick::LockInMemory;
+using tarnwick::SecureWipe;
+using tarnwick::StoreLittleEndian;
+using tarnwick::UnlockMemory;
 
 constexpr std::size_t kSubkeys = 18;
 constexpr std::size_t kSBoxWords = 1024;
-constexpr std::uint32_t kBlockSize = 8;
 
 // Each table gets a page of its own, so locking it in memory and unlocking
 // it again concerns no other data (where pages are 4 KiB).
@@ -31,9 +30,7 @@ static_assert(kSBoxWords * sizeof(std::uint32_t) <= kTableBytes);
 // A zeroed table, kept out of swap where the system's limits allow it.
 std::uint32_t* NewTable() {
   auto* table = new (std::align_val_t{kPageSize}) std::uint32_t[kTableBytes / sizeof(std::uint32_t)]();
-#if __has_include(<sys/mman.h>)
-  (void)::mlock(table, kTableBytes);
-#endif
+  LockInMemory(table, kTableBytes);
   return table;
 }
 
@@ -54,6 +51,26 @@ class ReversedSubkeys {
   std::array<std::uint32_t, kSubkeys> words_;
 };
 
+// Runs one 8-byte block from `in` to `out` through a single-block walk.
+template <typename Walk>
+void ThroughBlock(const std::uint8_t* in, std::uint8_t* out, Walk walk) {
+  std::uint32_t left = LoadLittleEndian(in);
+  std::uint32_t right = LoadLittleEndian(in + 4);
+  walk(&left, &right);
+  StoreLittleEndian(left, out);
+  StoreLittleEndian(right, out + 4);
+}
+
+// The 16 rounds over one block's halves, subkeys `p` first to last.
+void OneBlock(const std::uint32_t* p, const std::uint32_t* s,
+              std::uint32_t* left, std::uint32_t* right) {
+  std::uint32_t l[1] = {*left};
+  std::uint32_t r[1] = {*right};
+  tarnwick::blowfish::Rounds(p, s, l, r);
+  *left = l[0];
+  *right = r[0];
+}
+
 tarnwick::blowfish::BlockKernel FastestKernel() {
   static const tarnwick::blowfish::BlockKernel kernel =
       tarnwick::blowfish::SupportedKernels().back().run;
@@ -64,9 +81,7 @@ tarnwick::blowfish::BlockKernel FastestKernel() {
 
 void CBlowFish::TableDeleter::operator()(std::uint32_t* table) const {
   SecureWipe(table, kTableBytes);
-#if __has_include(<sys/mman.h>)
-  (void)::munlock(table, kTableBytes);
-#endif
+  UnlockMemory(table, kTableBytes);
   ::operator delete[](table, std::align_val_t{kPageSize});
 }
 
@@ -133,26 +148,34 @@ std::uint32_t CBlowFish::Encode(const std::uint8_t* in, std::uint8_t* out,
   if (whole < total) {
     std::uint8_t block[kBlockSize] = {};
     std::copy(in + whole, in + size, block);
-    std::uint32_t left = LoadLittleEndian(block);
-    std::uint32_t right = LoadLittleEndian(block + 4);
-    Blowfish_encipher(&left, &right);
-    StoreLittleEndian(left, out + whole);
-    StoreLittleEndian(right, out + whole + 4);
+    ThroughBlock(block, out + whole, [this](std::uint32_t* l, std::uint32_t* r) {
+      Blowfish_encipher(l, r);
+    });
   }
   return total;
 }
 
+// The kernel takes the blocks before the last and the single-block walk the
+// last, as Encode splits off its partial block: every call runs both.
 void CBlowFish::Decode(const std::uint8_t* in, std::uint8_t* out,
                        std::uint32_t size) const {
+  const std::uint32_t blocks = size / kBlockSize;
+  if (blocks == 0) return;
+  const std::uint32_t last = (blocks - 1) * kBlockSize;
   FastestKernel()(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), in, out,
-                  size / kBlockSize);
+                  blocks - 1);
+  ThroughBlock(in + last, out + last, [this](std::uint32_t* l, std::uint32_t* r) {
+    Blowfish_decipher(l, r);
+  });
 }
 
 void CBlowFish::Blowfish_encipher(std::uint32_t* left,
                                   std::uint32_t* right) const {
-  std::uint32_t l[1] = {*left};
-  std::uint32_t r[1] = {*right};
-  tarnwick::blowfish::Rounds(PArray.get(), SBoxes.get(), l, r);
-  *left = l[0];
-  *right = r[0];
+  OneBlock(PArray.get(), SBoxes.get(), left, right);
+}
+
+// The same steps with the subkeys in reverse order.
+void CBlowFish::Blowfish_decipher(std::uint32_t* left,
+                                  std::uint32_t* right) const {
+  OneBlock(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), left, right);
 }

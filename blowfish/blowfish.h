@@ -69,7 +69,10 @@ class CBlowFish {
   };
   using Table = std::unique_ptr<std::uint32_t[], TableDeleter>;
 
+  // One block's halves through the 16 rounds: the subkeys first to last to
+  // encipher, last to first to decipher.
   void Blowfish_encipher(std::uint32_t* left, std::uint32_t* right) const;
+  void Blowfish_decipher(std::uint32_t* left, std::uint32_t* right) const;
 
   void Allocate();
 

@@ -5,8 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
+
+#include "common/inner.h"
 
 namespace tarnwick::blowfish {
 
@@ -19,13 +20,6 @@ using BlockKernel = void (*)(const std::uint32_t* subkeys,
                              const std::uint8_t* in, std::uint8_t* out,
                              std::size_t blocks);
 
-// Zeroes key material where the compiler sees no later read, as before the
-// memory is freed or goes out of scope: the empty asm claims to read it.
-inline void SecureWipe(void* data, std::size_t size) {
-  std::memset(data, 0, size);
-  __asm__ __volatile__("" : : "r"(data) : "memory");
-}
-
 struct Kernel {
   const char* name;
   BlockKernel run;
@@ -34,18 +28,6 @@ struct Kernel {
 
 // The kernels this CPU runs, slowest first; Encode and Decode use the last.
 std::span<const Kernel> SupportedKernels();
-
-inline std::uint32_t LoadLittleEndian(const std::uint8_t* b) {
-  return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
-         std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
-}
-
-inline void StoreLittleEndian(std::uint32_t w, std::uint8_t* b) {
-  b[0] = static_cast<std::uint8_t>(w);
-  b[1] = static_cast<std::uint8_t>(w >> 8);
-  b[2] = static_cast<std::uint8_t>(w >> 16);
-  b[3] = static_cast<std::uint8_t>(w >> 24);
-}
 
 inline std::uint32_t F(const std::uint32_t* s, std::uint32_t x) {
   return ((s[x >> 24] + s[256 + ((x >> 16) & 0xFF)]) ^

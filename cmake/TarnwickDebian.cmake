@@ -34,9 +34,11 @@ set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
 configure_file(cmake/debian/shlibs.in shlibs @ONLY)
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA
   ${PROJECT_BINARY_DIR}/shlibs ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
+# Files for the packages alone are EXCLUDE_FROM_ALL: a plain install leaves
+# them out, while CPack, installing component by component, takes them.
 install(FILES cmake/debian/libtarnwick1.lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-  RENAME ${CPACK_DEBIAN_LIB_PACKAGE_NAME} COMPONENT lib)
+  RENAME ${CPACK_DEBIAN_LIB_PACKAGE_NAME} COMPONENT lib EXCLUDE_FROM_ALL)
 set(CPACK_DEBIAN_LIB_DESCRIPTION "Blowfish and MD5 libraries of Tarnwick
 The shared libraries under the Tarnwick file encryption tool:
 libtarnwick_blowfish, the Blowfish cipher in electronic-codebook mode over
@@ -67,11 +69,16 @@ endforeach()
 # Every package carries the licence and the changelog in its own folder.
 tarnwick_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog
   ${PROJECT_BINARY_DIR}/changelog.gz)
+# The debug packages' folders exist only in the packages.
 foreach(component ${CPACK_COMPONENTS_ALL})
   string(TOUPPER ${component} upper)
   set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
+  set(packages_only)
+  if(component MATCHES "_dbgsym$")
+    set(packages_only EXCLUDE_FROM_ALL)
+  endif()
   install(FILES cmake/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz
-    DESTINATION ${doc} COMPONENT ${component})
+    DESTINATION ${doc} COMPONENT ${component} ${packages_only})
 endforeach()
 
 # The time of the last commit when the folder was configured, for the

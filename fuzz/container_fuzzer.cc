@@ -14,7 +14,7 @@
 
 namespace {
 
-std::string in, out, again;  // in a scratch folder of the run's own
+std::string folder, in, out, again;  // a scratch folder of the run's own
 
 std::string Read(const std::string& name) {
   std::ifstream file(name);
@@ -25,7 +25,11 @@ std::string Read(const std::string& name) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const auto scratch = std::filesystem::temp_directory_path() / "fuzz.XXXXXX";
-  const std::string folder = mkdtemp(std::string(scratch).data());
+  folder = mkdtemp(std::string(scratch).data());
+  (void)std::atexit([] {
+    std::error_code ignored;  // nothing to report to at exit
+    std::filesystem::remove_all(folder, ignored);
+  });
   in = folder + "/in", out = folder + "/out", again = folder + "/again";
   return std::freopen("/dev/null", "w", stdout) == nullptr;  // the messages
 }

@@ -3,16 +3,14 @@
 #include <cstddef>
 #include <cstring>
 #include <iterator>
-#include <span>
+
+#include "common/inner.h"
 
 namespace {
 
-// Zeroes key material even where the compiler sees no later read, as before
-// it goes out of scope: the empty asm claims to read the memory.
-void SecureWipe(void* data, std::size_t size) {
-  std::memset(data, 0, size);
-  __asm__ __volatile__("" : : "r"(data) : "memory");
-}
+using tarnwick::LoadLittleEndian;
+using tarnwick::SecureWipe;
+using tarnwick::StoreLittleEndian;
 
 const std::uint8_t PADDING[64] = {0x80};
 
@@ -78,29 +76,18 @@ constexpr Round kRounds[4] = {
     {I, {6, 10, 15, 21}, 0, 7},
 };
 
-// Both walk whole spans: no index can step one word too far.
-void Decode(std::uint32_t words[kBlockWords], const std::uint8_t block[kBlockBytes]) {
-  for (std::uint32_t& word : std::span(words, kBlockWords)) {
-    word = std::uint32_t{block[0]} | std::uint32_t{block[1]} << 8 |
-           std::uint32_t{block[2]} << 16 | std::uint32_t{block[3]} << 24;
-    block += 4;
-  }
-}
-
 void Encode(std::uint8_t* out, const std::uint32_t* words, std::size_t count) {
-  for (const std::uint32_t word : std::span(words, count)) {
-    out[0] = static_cast<std::uint8_t>(word);
-    out[1] = static_cast<std::uint8_t>(word >> 8);
-    out[2] = static_cast<std::uint8_t>(word >> 16);
-    out[3] = static_cast<std::uint8_t>(word >> 24);
-    out += 4;
+  for (std::size_t i = 0; i < count; ++i) {
+    StoreLittleEndian(words[i], out + 4 * i);
   }
 }
 
 // Folds one 64-byte block, at any alignment, into `state`.
 void MD5Transform(std::uint32_t state[4], const std::uint8_t block[kBlockBytes]) {
   std::uint32_t x[kBlockWords];
-  Decode(x, block);
+  for (std::size_t i = 0; i < std::size(x); ++i) {
+    x[i] = LoadLittleEndian(block + 4 * i);
+  }
   std::uint32_t abcd[4] = {state[0], state[1], state[2], state[3]};
   for (int round = 0; round < 4; ++round) {
     const Round& r = kRounds[round];

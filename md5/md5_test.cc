@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <string>
 
+#include "common/inner.h"
 #include "tests/test_util.h"
 
 namespace {
 
-using tarnwick::testing::Bytes;
-using tarnwick::testing::FromHex;
+using namespace tarnwick::testing;  // NOLINT(google-build-using-namespace)
 
 // The digest of `message` absorbed in pieces cut at `cuts`; the context is
 // left all zero.
@@ -34,7 +34,7 @@ Bytes Digest(const Bytes& message, std::initializer_list<std::size_t> cuts) {
 // at every point, and hashed as a password.
 TEST(Md5Test, VectorsInAnyPiecesAndAsPasswords) {
   for (const char* file : {"md5.txt", "md5-lengths.txt"}) {
-    for (const std::string& line : tarnwick::testing::DataLines(file)) {
+    for (const std::string& line : DataLines(file)) {
       const Bytes expected = FromHex(line.substr(0, 32));
       const Bytes message(line.begin() + 34, line.end() - 1);
       for (std::size_t cut = 0; cut <= message.size(); ++cut) {
@@ -62,9 +62,7 @@ TEST(Md5Test, HugeMessagesCountTheirBitsInTwoWords) {
   std::uint8_t below[4096];
   __asm__ __volatile__("" : "=m"(below));  // as it is, unwritten
   for (std::size_t i = 0; i < sizeof below; i += 4) {
-    const std::uint32_t word = below[i] | below[i + 1] << 8 |
-                               below[i + 2] << 16 |
-                               std::uint32_t{below[i + 3]} << 24;
+    const std::uint32_t word = tarnwick::LoadLittleEndian(below + i);
     if (std::count(words, words + 4, word) != 0) return true;
   }
   return false;

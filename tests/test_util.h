@@ -1,5 +1,4 @@
-#ifndef TARNWICK_TESTS_TEST_UTIL_H_
-#define TARNWICK_TESTS_TEST_UTIL_H_
+#pragma once
 
 #include <algorithm>
 #include <cstdint>
@@ -50,5 +49,3 @@ inline Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
 }
 
 }  // namespace tarnwick::testing
-
-#endif  // TARNWICK_TESTS_TEST_UTIL_H_

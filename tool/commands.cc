@@ -22,7 +22,6 @@
 namespace tarnwick {
 namespace {
 
-constexpr std::size_t kBlockSize = 8;
 static_assert(kChunkSize % kBlockSize == 0 && kChunkSize >= kBlockSize);
 
 constexpr int kSuccess = 0;
@@ -136,7 +135,7 @@ class EncodeStages final : public ChunkStages {
     const std::size_t length = ChunkShare(chunk.index, record_length_);
     std::size_t filled = 0;
     if (chunk.index == 0) {
-      StoreLength(data_length_, chunk.bytes);
+      StoreLittleEndian(data_length_, chunk.bytes);
       filled = kLengthFieldSize;
     }
     const std::size_t data = std::min<std::size_t>(length - filled, data_left_);
@@ -226,7 +225,7 @@ std::uint32_t LengthField(const CBlowFish& cipher,
                           const std::uint8_t (&block)[kBlockSize]) {
   std::uint8_t plain[kBlockSize];
   cipher.Decode(block, plain, kBlockSize);
-  const std::uint32_t length = LoadLength(plain);
+  const std::uint32_t length = LoadLittleEndian(plain);
   SecureWipe(plain, sizeof plain);
   return length;
 }

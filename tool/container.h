@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/inner.h"
+
 namespace tarnwick {
 
 // An encrypted file is the marker CR LF followed by the ciphertext of a
@@ -26,9 +28,6 @@ std::uint32_t RecordLength(std::uint32_t dataLength);
 // Whether a deciphered length field fits a record of `recordLength` bytes,
 // which is how a wrong password shows.
 bool LengthFits(std::uint32_t lengthField, std::uint32_t recordLength);
-
-void StoreLength(std::uint32_t length, std::uint8_t out[kLengthFieldSize]);
-std::uint32_t LoadLength(const std::uint8_t in[kLengthFieldSize]);
 
 }  // namespace tarnwick
 

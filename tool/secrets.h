@@ -5,24 +5,12 @@
 // out of swap where the system allows, and wiped from memory once done with.
 
 #include <cstddef>
-#include <cstring>
 #include <new>
 #include <vector>
 
+#include "common/inner.h"
+
 namespace tarnwick {
-
-// Zeroes `size` bytes at `data` even where the compiler sees no later read,
-// as before the memory is freed or goes out of scope: the empty asm claims
-// to read the memory, so the zeroing cannot be dropped.
-inline void SecureWipe(void* data, std::size_t size) {
-  std::memset(data, 0, size);
-  __asm__ __volatile__("" : : "r"(data) : "memory");
-}
-
-// Keeps the pages holding `size` bytes at `data` out of swap until the
-// process ends, where the system's limits allow it; best effort. One file a
-// platform: secrets_posix.cc, secrets_win32.cc.
-void LockInMemory(const void* data, std::size_t size);
 
 // Hands out blocks that start on a cache line, so the cipher loads whole
 // lines and no two threads share one, and wipes each block before handing
