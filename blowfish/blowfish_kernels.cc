@@ -23,7 +23,7 @@ void RunLanes(const std::uint32_t* p, const std::uint32_t* s,
   }
 }
 
-bool Everywhere() { return true; }
+bool OnAnyProcessor() { return true; }
 
 }  // namespace
 
@@ -58,8 +58,8 @@ void InterleavedKernel(const std::uint32_t* subkeys,
 std::span<const Kernel> SupportedKernels() {
   static const std::vector<Kernel> supported = [] {
     const Kernel all[] = {
-        {"reference", ReferenceKernel, Everywhere},
-        {"interleaved", InterleavedKernel, Everywhere},
+        {"reference", ReferenceKernel, OnAnyProcessor},
+        {"interleaved", InterleavedKernel, OnAnyProcessor},
 #ifdef TARNWICK_X86_KERNELS
         {"avx512vbmi", Avx512VbmiKernel, Avx512VbmiSupported},
 #endif

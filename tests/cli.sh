@@ -84,12 +84,6 @@ steer=TARNWICK_PROBE=sealed check 0 \
   'fdatasync with .Tarnwick-\nfsync without .Tarnwick-\n' -e pw plain out
   rm out; }
 [ "$(stat -c %a sealed)" = 600 ] || fail "the output is not private"
-# A descriptor that cannot be linked (as the unprivileged before Linux 6.10)
-# is named through /proc; without /proc a hidden temporary takes its place.
-if [ -z "$sanitized" ] && unshare -m true 2>/dev/null; then
-  via=(unshare -m sh -c 'mount -t tmpfs none /proc && exec "$@"' _)
-  steer=TARNWICK_FAIL=linkat:2 check 0 '' -e pw plain out && rm out
-fi
 # Stopped at its first sync, a run (as another user where we are root) has
 # blanked its password, has no core limit, is not dumpable (/proc gives its
 # files to root) and has no hidden temporary but on the fallback path. Its

@@ -7,10 +7,10 @@
 //                               run on a file system that has them all
 // On files (descriptors above 2), directories opened to read and files
 // created new (O_EXCL):
-//   TARNWICK_FAIL=CALL[:ERRNO]  flock, lease (F_SETLEASE), linkat (of a
-//                               descriptor), link (a linkat by name),
-//                               renameat, openat, fdatasync, fsync or close
-//                               fails, with EIO or ERRNO
+//   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), link (a
+//                               linkat by name), renameat, openat,
+//                               fdatasync, fsync or close fails, with EIO
+//                               or ERRNO
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size or mtime changed
@@ -172,17 +172,6 @@ int renameat(int from_at, const char* from, int to_at,
              ? -1
              : NEXT(renameat)(from_at, from, to_at, to);
 }
-int fcntl(int fd, int command, ...) {
-  va_list args;
-  va_start(args, command);
-  void* argument = va_arg(args, void*);
-  va_end(args);
-  if (command == F_SETLEASE && long(argument) != F_UNLCK && Failing("lease")) {
-    return -1;
-  }
-  return NEXT(fcntl)(fd, command, argument);
-}
-int fcntl64(int, int, ...) __attribute__((alias("fcntl")));
 int unlinkat(int at, const char* path, int flags) noexcept {
   return Interrupted() ? -1 : NEXT(unlinkat)(at, path, flags);
 }
