@@ -5,12 +5,12 @@
 //                               renames: renames that refuse to replace do
 //                               (EINVAL): the file layer's fallbacks then
 //                               run on a file system that has them all
-// On files (descriptors above 2), directories opened to read and files
-// created new (O_EXCL):
+// On files (descriptors above 2):
 //   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), link (a
-//                               linkat by name), renameat, openat,
-//                               fdatasync, fsync or close fails, with EIO
-//                               or ERRNO
+//                               linkat by name), renameat, openat (of a
+//                               directory to read), create (openat with
+//                               O_EXCL), fdatasync, fsync or close fails,
+//                               with EIO or ERRNO
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size or mtime changed
@@ -131,9 +131,11 @@ int openat(int at, const char* path, int flags, ...) {
   }
   // O_TMPFILE holds O_DIRECTORY's bit: a directory opened to read has no
   // other of these.
-  const bool steered =
-      (flags & (O_TMPFILE | O_PATH)) == O_DIRECTORY || flags & O_EXCL;
-  if (Interrupted() || (steered && Failing("openat"))) return -1;
+  const bool directory = (flags & (O_TMPFILE | O_PATH)) == O_DIRECTORY;
+  if (Interrupted() || (directory && Failing("openat")) ||
+      (flags & O_EXCL && Failing("create"))) {
+    return -1;
+  }
   const int fd = NEXT(openat)(at, path, flags, mode);
   const char* signal = getenv("TARNWICK_SIGNAL");
   if (fd >= 0 && flags & O_EXCL && signal) kill(getpid(), atoi(signal));

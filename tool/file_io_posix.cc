@@ -1,17 +1,24 @@
-// The file layer on Linux. An output is written to an unnamed file
-// (O_TMPFILE) where the file system can name one later, to a hidden
-// temporary otherwise, and every step on it is taken relative to its
-// directory, held open from the start: publishing and removal follow the
-// directory wherever it is moved meanwhile.
+// The file layer on POSIX systems. An output is written to a hidden
+// temporary in its directory, or, with Linux's extras, to an unnamed file
+// (O_TMPFILE) where the file system can name one later. Every step on it is
+// taken relative to its directory, held open from the start: publishing and
+// removal follow the directory wherever it is moved meanwhile. What the
+// systems lack is said where it is used: leases and writeback hints are
+// Linux's, a no-replace rename Linux's and macOS's, a sync past the drive's
+// cache macOS's.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "tool/file_io.h"
 #include "tool/retrying.h"
@@ -67,7 +74,7 @@ bool LockedOrUnlockable(int fd) {
     return true;
   }
   return errno == EBADF || errno == ENOLCK || errno == EOPNOTSUPP ||
-         errno == EINVAL;
+         errno == ENOTSUP || errno == EINVAL;
 }
 
 // A read lease is refused while anyone holds the file open for writing, and
@@ -77,12 +84,42 @@ bool LockedOrUnlockable(int fd) {
 // refusal (not the owner and no CAP_LEASE, NFS, FUSE) leaves the file to
 // the size and time checks alone. A break signals nobody, as its SIGIO
 // would end the run: the reads ask after the lease instead.
+#ifdef F_SETLEASE
 bool LeasedOrUnleasable(int fd, bool& leased) {
   leased = ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
   if (!leased) return errno != EAGAIN;
   (void)::fcntl(fd, F_SETOWN, 0);
   return true;
 }
+bool LeaseBroken(int fd) { return ::fcntl(fd, F_GETLEASE) != F_RDLCK; }
+void GiveLeaseBack(int fd) { (void)::fcntl(fd, F_SETLEASE, F_UNLCK); }
+#else
+bool LeasedOrUnleasable(int /*fd*/, bool& leased) {
+  leased = false;
+  return true;
+}
+bool LeaseBroken(int /*fd*/) { return false; }
+void GiveLeaseBack(int /*fd*/) {}
+#endif
+
+// When the file's data last changed, to the file system's resolution.
+std::pair<time_t, long> Modified(const struct stat& status) {
+#ifdef __APPLE__
+  return {status.st_mtimespec.tv_sec, status.st_mtimespec.tv_nsec};
+#else
+  return {status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+#endif
+}
+
+// A directory opened for lookups alone takes new names where this process
+// may write it but not read it.
+#if defined(O_PATH)
+constexpr int kLookupOnly = O_PATH;
+#elif defined(O_SEARCH)
+constexpr int kLookupOnly = O_SEARCH;
+#else
+constexpr int kLookupOnly = O_RDONLY;
+#endif
 
 // F_GETFL fails only on a bad descriptor, and this one was just opened.
 bool ClearNonBlocking(int fd) {
@@ -119,17 +156,17 @@ class PosixInputFile final : public InputFile {
   }
 
   // Writers in place need not lock, so the lock alone does not rule out a
-  // change; the size and the modification time do, to the file system's
-  // clock resolution. A new mode, owner or link leaves the data as it was.
+  // change. The lease does, where one was had; without it the size and the
+  // modification time catch what was written after the open, to the file
+  // system's clock resolution, but not a write already under way then. A
+  // new mode, owner or link leaves the data as it was.
   bool ConfirmUnchanged() override {
     std::uint8_t beyond = 0;
     struct stat now {};
     const bool unchanged =
         Retrying([&] { return ::read(fd_.get(), &beyond, 1); }) == 0 &&
         LeaseHeld() && ::fstat(fd_.get(), &now) == 0 &&
-        now.st_size == opened_.st_size &&
-        now.st_mtim.tv_sec == opened_.st_mtim.tv_sec &&
-        now.st_mtim.tv_nsec == opened_.st_mtim.tv_nsec;
+        now.st_size == opened_.st_size && Modified(now) == Modified(opened_);
     ReleaseLease();
     return unchanged;
   }
@@ -138,13 +175,13 @@ class PosixInputFile final : public InputFile {
   // Whether nobody has opened the file for writing since the lease was
   // taken. A broken lease is given back at once: the opener waits on it.
   bool LeaseHeld() {
-    if (!leased_ || ::fcntl(fd_.get(), F_GETLEASE) == F_RDLCK) return true;
+    if (!leased_ || !LeaseBroken(fd_.get())) return true;
     ReleaseLease();
     return false;
   }
 
   void ReleaseLease() {
-    if (leased_) (void)::fcntl(fd_.get(), F_SETLEASE, F_UNLCK);
+    if (leased_) GiveLeaseBack(fd_.get());
     leased_ = false;
   }
 
@@ -153,6 +190,7 @@ class PosixInputFile final : public InputFile {
   bool leased_ = false;
 };
 
+#ifdef TARNWICK_LINUX_EXTRAS
 // Gives the unnamed file `fd` the name `name` in `directory`: through the
 // descriptor itself, or through its path in /proc where the kernel refuses
 // that to the unprivileged (before Linux 6.10). False with EEXIST when the
@@ -179,9 +217,39 @@ bool LinkUnnamed(int fd, int directory, const char* name) {
 bool CanLinkUnnamed(int fd, int directory) {
   return !LinkUnnamed(fd, directory, ".") && errno == EEXIST;
 }
+#endif
 
 PublishResult FailedPublish() {
   return errno == EEXIST ? PublishResult::kNameRefused : PublishResult::kFailed;
+}
+
+// Renames `from` to `to` in `directory` unless `to` exists, where the
+// system can; ENOSYS where it cannot.
+int RenameNoReplace(int directory, const char* from, const char* to) {
+#if defined(__APPLE__)
+  return ::renameatx_np(directory, from, directory, to, RENAME_EXCL);
+#elif defined(RENAME_NOREPLACE)
+  return ::renameat2(directory, from, directory, to, RENAME_NOREPLACE);
+#elif defined(SYS_renameat2)
+  // A C library without the wrapper (musl): the call itself, whose flag
+  // RENAME_NOREPLACE is bit 0.
+  return static_cast<int>(
+      ::syscall(SYS_renameat2, directory, from, directory, to, 1u));
+#else
+  return errno = ENOSYS, -1;
+#endif
+}
+
+// Puts `fd`'s data on stable storage, and its metadata too where `all`.
+// macOS's fsync stops at the drive's cache; F_FULLFSYNC goes past it where
+// the file system can.
+int SyncToDisk(int fd, bool all) {
+#ifdef F_FULLFSYNC
+  (void)all;  // both go
+  return ::fcntl(fd, F_FULLFSYNC) == 0 ? 0 : ::fsync(fd);
+#else
+  return all ? ::fsync(fd) : ::fdatasync(fd);
+#endif
 }
 
 // For a mount with neither hard links nor a rename that refuses to replace
@@ -221,12 +289,13 @@ PublishResult NameTemporary(int directory, const char* temporary,
     return FailedPublish();
   }
   if (Retrying([&] {
-        return ::renameat2(directory, temporary, directory, name,
-                           RENAME_NOREPLACE);
+        return RenameNoReplace(directory, temporary, name);
       }) == 0) {
     return PublishResult::kPublished;
   }
-  if (errno != EINVAL && errno != ENOSYS) return FailedPublish();
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+    return FailedPublish();
+  }
   return RenameOverPlaceholder(directory, temporary, name);
 }
 
@@ -238,7 +307,7 @@ bool SyncDirectory(int directory) {
     return ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   }));
   if (!readable.valid()) return errno == EACCES;
-  return Retrying([&] { return ::fsync(readable.get()); }) == 0 ||
+  return Retrying([&] { return SyncToDisk(readable.get(), true); }) == 0 ||
          errno == EINVAL;
 }
 
@@ -253,9 +322,9 @@ class PosixOutputFile final : public OutputFile {
   PosixOutputFile(const PosixOutputFile&) = delete;
   PosixOutputFile& operator=(const PosixOutputFile&) = delete;
 
-  // Opens the output's directory (O_PATH: one this process may write but
-  // not read still takes the output) and starts the file in it. Allocates
-  // nothing once a file exists, so running out of memory cannot strand one.
+  // Opens the output's directory (for lookups only where the system can:
+  // one this process may write but not read still takes the output) and
+  // starts the file in it.
   bool Create(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     const std::string directory = slash == std::string::npos ? "."
@@ -263,10 +332,11 @@ class PosixOutputFile final : public OutputFile {
                                                : path.substr(0, slash);
     name_ = path.substr(slash + 1);
     directory_.Reset(Retrying([&] {
-      return ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      return ::open(directory.c_str(), kLookupOnly | O_DIRECTORY | O_CLOEXEC);
     }));
     // An empty name (a path ending in a slash) names no file.
     if (name_.empty() || !directory_.valid() || Exists()) return false;
+#ifdef TARNWICK_LINUX_EXTRAS
     fd_.Reset(Retrying([this] {
       return ::openat(directory_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
                       0600);
@@ -274,6 +344,7 @@ class PosixOutputFile final : public OutputFile {
     if (fd_.valid() && CanLinkUnnamed(fd_.get(), directory_.get())) {
       return true;
     }
+#endif
     fd_.Reset(CreateTemporary(directory_.get(), temporary_));
     hidden_ = fd_.valid();
     return hidden_;
@@ -293,11 +364,15 @@ class PosixOutputFile final : public OutputFile {
   // The data reaches the disk before the name appears, and the name right
   // after: a crash leaves no output or a complete one, never a partial one.
   PublishResult Publish() override {
-    if (Retrying([this] { return ::fdatasync(fd_.get()); }) != 0) {
+    if (Retrying([this] { return SyncToDisk(fd_.get(), false); }) != 0) {
       Discard();
       return PublishResult::kFailed;
     }
+#ifdef TARNWICK_LINUX_EXTRAS
     const PublishResult result = hidden_ ? PublishNamed() : PublishUnnamed();
+#else
+    const PublishResult result = PublishNamed();
+#endif
     if (result == PublishResult::kPublished &&
         !SyncDirectory(directory_.get())) {
       return Unpublish();
@@ -316,18 +391,22 @@ class PosixOutputFile final : public OutputFile {
 
   // Advisory: a failed writeback shows again in the sync before publishing.
   void StartWriteback() {
+#ifdef TARNWICK_LINUX_EXTRAS
     if (written_ - started_ < kWritebackStep) return;
     (void)::sync_file_range(fd_.get(), started_, written_ - started_,
                             SYNC_FILE_RANGE_WRITE);
     started_ = written_;
+#endif
   }
 
+#ifdef TARNWICK_LINUX_EXTRAS
   PublishResult PublishUnnamed() {
     if (!LinkUnnamed(fd_.get(), directory_.get(), name_.c_str())) {
       return FailedPublish();
     }
     return fd_.Close() ? PublishResult::kPublished : Unpublish();
   }
+#endif
 
   // The temporary goes whatever the outcome; after a rename it is gone
   // already.

@@ -1,7 +1,9 @@
-// The process on Linux: no core, no memory readable by others, and the
-// hidden temporary removed whatever ends the run.
-#include <sys/prctl.h>
+// The process on POSIX systems: no core, on Linux no memory readable by
+// others, and the hidden temporary removed whatever ends the run.
 #include <sys/resource.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <csignal>
 #include <memory>
@@ -69,8 +71,10 @@ SignalStack::~SignalStack() {
 
 void SetUpProcess() {
   std::set_new_handler([] { EndOutOfMemory(RemoveTemporary); });
+#ifdef __linux__
   // Also where a core goes to a pipe, which the core limit does not stop.
   (void)::prctl(PR_SET_DUMPABLE, 0);
+#endif
   // The hard limit too, so nothing the process runs can raise it again.
   const rlimit no_core{0, 0};
   (void)::setrlimit(RLIMIT_CORE, &no_core);

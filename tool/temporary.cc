@@ -37,11 +37,11 @@ void SpellRandomName(std::uint64_t bits, TemporaryName& name) {
 
 // A random name, so that nobody takes it first on purpose: O_EXCL fails
 // the run on a clash, one chance in 2^36 for each temporary that a killed
-// run left there. Where getrandom fails, the process ID still keeps the
+// run left there. Where getentropy fails, the process ID still keeps the
 // name apart from those of the running processes.
 int CreateTemporary(int directory, TemporaryName& name) noexcept {
   std::uint64_t bits;
-  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) {
+  if (::getentropy(&bits, sizeof bits) != 0) {
     bits = static_cast<std::uint64_t>(::getpid());
   }
   SpellRandomName(bits, name);
