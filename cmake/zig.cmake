@@ -26,11 +26,8 @@ set(CMAKE_RANLIB ${wrappers}/ranlib CACHE FILEPATH "")
 
 # libc++ 19 still counts std::jthread as experimental. The prefix map keeps
 # the source folder out of the binaries, so any clone builds the same bytes.
-# Zig builds the C and C++ runtimes at the optimisation a link asks for, so
-# CMake's own checks ask for the release one too rather than build a second.
 get_filename_component(source ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
-set(CMAKE_CXX_FLAGS_INIT
-  "-O3 -fexperimental-library -ffile-prefix-map=${source}=.")
+set(CMAKE_CXX_FLAGS_INIT "-fexperimental-library -ffile-prefix-map=${source}=.")
 if(CMAKE_SYSTEM_NAME STREQUAL Linux)
   string(APPEND CMAKE_CXX_FLAGS_INIT " -include ${source}/cmake/musl-compat.h")
   set(CMAKE_EXE_LINKER_FLAGS_INIT -static)

@@ -26,15 +26,20 @@ fi
 [ $# = 0 ] && { echo "$home"; exit 0; }
 
 wrappers=$home/wrappers/$1
-if [ ! -x "$wrappers/ranlib" ]; then
-  mkdir -p "$wrappers"
-  for tool in cc c++ ar ranlib; do
-    target=() && case $tool in cc | c++) target=(-target "$1") ;; esac
-    # Zig's cache of the libc, libc++ and runtimes it builds per target is
-    # shared by every build on the machine: each is built once.
-    printf '#!/bin/sh\nZIG_GLOBAL_CACHE_DIR=${ZIG_GLOBAL_CACHE_DIR:-%s} exec %s %s %s "$@"\n' \
-      "$cache/global" "$home/zig" "$tool" "${target[*]}" >"$wrappers/.$tool"
-    chmod +x "$wrappers/.$tool" && mv "$wrappers/.$tool" "$wrappers/$tool"
-  done
-fi
+mkdir -p "$wrappers"
+for tool in cc c++ ar ranlib; do
+  # Zig builds each target's libc, libc++ and runtimes once per machine into
+  # the shared cache, and once more for stripped links; every link strips,
+  # CMake's own checks too, so one build of them serves all.
+  target=() && case $tool in cc | c++) target=(-target "$1" -s) ;; esac
+  printf '#!/bin/sh\nZIG_GLOBAL_CACHE_DIR=${ZIG_GLOBAL_CACHE_DIR:-%s} exec %s %s %s "$@"\n' \
+    "$cache/global" "$home/zig" "$tool" "${target[*]}" >"$wrappers/.$tool.$$"
+  chmod +x "$wrappers/.$tool.$$"
+  # Replaced only when changed, so builds that are running keep theirs.
+  if cmp -s "$wrappers/.$tool.$$" "$wrappers/$tool"; then
+    rm "$wrappers/.$tool.$$"
+  else
+    mv "$wrappers/.$tool.$$" "$wrappers/$tool"
+  fi
+done
 echo "$wrappers"
