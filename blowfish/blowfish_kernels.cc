@@ -4,6 +4,10 @@
 #include <iterator>
 #include <vector>
 
+#ifdef TARNWICK_X86_KERNELS
+#include <cpuid.h>
+#endif
+
 namespace tarnwick::blowfish {
 namespace {
 
@@ -28,10 +32,28 @@ bool OnAnyProcessor() { return true; }
 }  // namespace
 
 #ifdef TARNWICK_X86_KERNELS
+// CPUID itself rather than __builtin_cpu_supports, whose table lives in the
+// compiler's runtime, and Zig's runtime has none. The system must also save
+// the mask and 512-bit registers; macOS turns that on at their first use.
 bool Avx512VbmiSupported() {
-  return __builtin_cpu_supports("avx512f") &&
-         __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vbmi");
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid_max(0, nullptr) < 7 || !__get_cpuid(1, &a, &b, &c, &d) ||
+      (c & bit_OSXSAVE) == 0) {
+    return false;
+  }
+  __cpuid_count(7, 0, a, b, c, d);
+  if ((b & bit_AVX512F) == 0 || (b & bit_AVX512BW) == 0 ||
+      (c & bit_AVX512VBMI) == 0) {
+    return false;
+  }
+  unsigned saved = 0, high = 0;
+  asm volatile("xgetbv" : "=a"(saved), "=d"(high) : "c"(0));
+#ifdef __APPLE__
+  const unsigned needed = 0x06;  // SSE and AVX state
+#else
+  const unsigned needed = 0xe6;  // also the opmask and both halves of ZMM
+#endif
+  return (saved & needed) == needed;
 }
 #endif
 

@@ -155,6 +155,22 @@ TEST(BlowfishTest, KernelsMatchTheReferenceInPlaceAndApart) {
   }
 }
 
+#ifdef __x86_64__
+// The compiler runtime's table, where the build has one, is the oracle for
+// the library's own question to the processor.
+TEST(BlowfishTest, TheWidestKernelIsOfferedWhereTheProcessorHasIt) {
+  const auto kernels = tarnwick::blowfish::SupportedKernels();
+  EXPECT_EQ(std::ranges::any_of(kernels,
+                                [](const auto& kernel) {
+                                  return std::strcmp(kernel.name,
+                                                     "avx512vbmi") == 0;
+                                }),
+            __builtin_cpu_supports("avx512f") &&
+                __builtin_cpu_supports("avx512bw") &&
+                __builtin_cpu_supports("avx512vbmi"));
+}
+#endif
+
 }  // namespace
 
 #ifdef __linux__
