@@ -2,7 +2,7 @@
 # desktop.sh NATIVE_BINARY: the static Linux executables (Zig, musl), the
 # x86-64 one end to end and exchanging files and messages with the native
 # build, and the aarch64 one exchanging under qemu-user; both macOS builds'
-# libraries linked (never run: this is Linux); then the dist workflow here
+# tool and libraries linked (never run: this is Linux); then the dist workflow here
 # and in a clone elsewhere, which must give the same bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,10 +28,8 @@ done
 timed bash tests/cli.sh build/x86_64-linux/tool/Tarnwick
 timed bash tests/exchange.sh "$native" "$PWD/build/x86_64-linux/tool/Tarnwick"
 timed bash tests/exchange.sh "$native" qemu-aarch64 "$PWD/build/aarch64-linux/tool/Tarnwick"
-# The tool waits for a file layer that is not Linux-only; add Tarnwick here
-# with it (and TARNWICK_DIST_MACOS=ON in the dist preset).
 for target in x86_64-macos aarch64-macos; do
-  timed build $target --target blowfish_shared md5_shared
+  timed build $target --target Tarnwick blowfish_shared md5_shared
 done
 
 timed cmake --workflow --preset dist

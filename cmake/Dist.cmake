@@ -3,12 +3,9 @@
 # version and the target, with a SHA256SUMS beside them. The sub-builds run
 # one at a time, since each already keeps both cores busy.
 set(dist ${PROJECT_SOURCE_DIR}/build/dist)
-set(targets x86_64-linux aarch64-linux x86_64-windows)
-# macOS binaries are only built and linked here, never run. The tool's file
-# layer is still Linux-only, so they are off until the portable one lands.
-if(TARNWICK_DIST_MACOS)
-  list(APPEND targets x86_64-macos aarch64-macos)
-endif()
+# The macOS executables are only built and linked here, never run.
+set(targets x86_64-linux aarch64-linux x86_64-macos aarch64-macos
+  x86_64-windows)
 
 set(binaries)
 foreach(target ${targets})

@@ -311,9 +311,11 @@ bool SyncDirectory(int directory) {
          errno == EINVAL;
 }
 
+#ifdef TARNWICK_LINUX_EXTRAS
 // Written bytes handed to the disk at a time while the run goes on, so the
 // sync before publishing waits only for the tail.
 constexpr off_t kWritebackStep = off_t{256} * 1024;
+#endif
 
 class PosixOutputFile final : public OutputFile {
  public:
@@ -356,8 +358,7 @@ class PosixOutputFile final : public OutputFile {
         })) {
       return false;
     }
-    written_ += static_cast<off_t>(size);
-    StartWriteback();
+    StartWriteback(size);
     return true;
   }
 
@@ -390,8 +391,9 @@ class PosixOutputFile final : public OutputFile {
   }
 
   // Advisory: a failed writeback shows again in the sync before publishing.
-  void StartWriteback() {
+  void StartWriteback([[maybe_unused]] std::size_t size) {
 #ifdef TARNWICK_LINUX_EXTRAS
+    written_ += static_cast<off_t>(size);
     if (written_ - started_ < kWritebackStep) return;
     (void)::sync_file_range(fd_.get(), started_, written_ - started_,
                             SYNC_FILE_RANGE_WRITE);
@@ -437,8 +439,10 @@ class PosixOutputFile final : public OutputFile {
   std::string name_;
   bool hidden_ = false;  // a hidden temporary, not an unnamed file
   TemporaryName temporary_{};  // the hidden temporary's name
+#ifdef TARNWICK_LINUX_EXTRAS
   off_t written_ = 0;
   off_t started_ = 0;  // written bytes whose writeback has been started
+#endif
 };
 
 }  // namespace

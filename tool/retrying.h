@@ -23,7 +23,7 @@ auto Retrying(Call call) {
 template <typename Steps>
 auto Unsignalled(Steps steps) {
   sigset_t all, previous;
-  (void)::sigfillset(&all);
+  (void)sigfillset(&all);  // a macro on macOS
   (void)::pthread_sigmask(SIG_BLOCK, &all, &previous);
   const auto result = steps();
   (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
