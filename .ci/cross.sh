@@ -8,5 +8,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 arch=$1 native=$(realpath "$2")
 CMAKE_BUILD_PARALLEL_LEVEL=2 cmake --workflow --preset "$arch"
-bash tests/exchange.sh "$native" "qemu-$arch" -L "/usr/$arch-linux-gnu" \
+bash .ci/exchange.sh "$native" "qemu-$arch" -L "/usr/$arch-linux-gnu" \
   "$PWD/build/$arch/tool/Tarnwick"

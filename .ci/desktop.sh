@@ -26,8 +26,8 @@ done
 # tests/cli.sh leaves out the rows that need its preloaded interposer, which
 # a static executable ignores.
 timed bash tests/cli.sh build/x86_64-linux/tool/Tarnwick
-timed bash tests/exchange.sh "$native" "$PWD/build/x86_64-linux/tool/Tarnwick"
-timed bash tests/exchange.sh "$native" qemu-aarch64 "$PWD/build/aarch64-linux/tool/Tarnwick"
+timed bash .ci/exchange.sh "$native" "$PWD/build/x86_64-linux/tool/Tarnwick"
+timed bash .ci/exchange.sh "$native" qemu-aarch64 "$PWD/build/aarch64-linux/tool/Tarnwick"
 for target in x86_64-macos aarch64-macos; do
   timed build $target --target Tarnwick blowfish_shared md5_shared
 done
@@ -37,7 +37,7 @@ timed cmake --workflow --preset dist
 # the tested one, under wine where the Windows step installed it.
 windows=("$PWD"/build/dist/Tarnwick-*-x86_64-windows.exe)
 [ ! -x /usr/lib/wine/wine64 ] || WINEDEBUG=-all WINEPREFIX=$elsewhere.wine \
-  timed bash tests/exchange.sh "$native" /usr/lib/wine/wine64 "${windows[0]}"
+  timed bash .ci/exchange.sh "$native" /usr/lib/wine/wine64 "${windows[0]}"
 git clone -q . "$elsewhere"
 (cd "$elsewhere" && timed cmake --workflow --preset dist)
 diff build/dist/SHA256SUMS "$elsewhere/build/dist/SHA256SUMS" &&

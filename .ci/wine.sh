@@ -18,7 +18,7 @@ mkdir -p "$WINEPREFIX"
 "$wine" wineboot >/dev/null 2>&1 </dev/null
 trap '"$wineserver" -k' EXIT
 ctest --preset windows
-bash tests/exchange.sh "$linux" "$wine" "$PWD/build/windows/tool/Tarnwick.exe"
+bash .ci/exchange.sh "$linux" "$wine" "$PWD/build/windows/tool/Tarnwick.exe"
 
 # A program holding the input open for writing refuses it: cmd keeps its
 # redirection open while the run goes.

@@ -5,12 +5,14 @@
 # tests/interposer.cc, also to force the file layer's fallbacks.
 # Usage: tests/cli.sh TARNWICK
 set -uo pipefail
+given=$(realpath "$1")
 work=$(mktemp -d) && trap 'rm -rf "$work" "$work".*' EXIT && cd "$work" ||
   exit 1
 # Copies that the unprivileged runs can reach wherever the checkout is (in
 # root's home, say): the binary and the preloaded interposer.
-mkdir -m 755 "$work.bin" && cp "$1" "$work.bin" && bin=$work.bin/${1##*/}
-preload=${LD_PRELOAD%%:*}
+mkdir -m 755 "$work.bin" && cp "$given" "$work.bin" && bin=$work.bin/${1##*/}
+preload=${LD_PRELOAD:-}
+preload=${preload%%:*}
 [ -z "$preload" ] || { cp "$preload" "$work.bin" &&
   export LD_PRELOAD=$work.bin/${preload##*/}${LD_PRELOAD#"$preload"}; }
 failures=0

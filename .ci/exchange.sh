@@ -2,7 +2,7 @@
 # This build and another (a cross build under an emulator) exchange files:
 # each decrypts what the other encrypts, both encrypt alike, and both answer
 # the same mistakes with the same message and status.
-# Usage: tests/exchange.sh NATIVE_TARNWICK FOREIGN_COMMAND...
+# Usage: .ci/exchange.sh NATIVE_TARNWICK FOREIGN_COMMAND...
 set -uo pipefail
 native=$(realpath "$1") && shift
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT && cd "$work" || exit 1
