@@ -8,6 +8,11 @@ if(TARNWICK_ZIG_TARGET MATCHES "-macos")
   set(CMAKE_SYSTEM_NAME Darwin)
   # Nothing from a host SDK: Zig brings the macOS headers and libraries.
   set(CMAKE_OSX_SYSROOT "" CACHE PATH "")
+  # The libraries are named by @rpath rather than the build folder, which
+  # would make their bytes depend on where they were built; there is no
+  # install_name_tool here to change it later.
+  set(CMAKE_INSTALL_NAME_DIR @rpath)
+  set(CMAKE_BUILD_WITH_INSTALL_NAME_DIR ON)
 elseif(TARNWICK_ZIG_TARGET MATCHES "-linux")
   set(CMAKE_SYSTEM_NAME Linux)
 else()
