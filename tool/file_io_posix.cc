@@ -66,6 +66,15 @@ bool TransferAll(std::size_t size, Step step) {
   return true;
 }
 
+// Whether `error` says that the file system does not do what was asked:
+// one number on Linux, two on macOS.
+bool Unsupported(int error) {
+#if ENOTSUP != EOPNOTSUPP
+  if (error == ENOTSUP) return true;
+#endif
+  return error == EOPNOTSUPP;
+}
+
 // Where the file system has no such lock (NFS refuses an exclusive lock on
 // a read-only descriptor with EBADF), the file is read unlocked; only a
 // lock held by another opener refuses it.
@@ -73,8 +82,8 @@ bool LockedOrUnlockable(int fd) {
   if (Retrying([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) {
     return true;
   }
-  return errno == EBADF || errno == ENOLCK || errno == EOPNOTSUPP ||
-         errno == ENOTSUP || errno == EINVAL;
+  return errno == EBADF || errno == ENOLCK || Unsupported(errno) ||
+         errno == EINVAL;
 }
 
 // A read lease is refused while anyone holds the file open for writing, and
@@ -284,8 +293,8 @@ PublishResult NameTemporary(int directory, const char* temporary,
       }) == 0) {
     return PublishResult::kPublished;
   }
-  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK &&
-      errno != ENOSYS) {
+  if (errno != EPERM && errno != EMLINK && errno != ENOSYS &&
+      !Unsupported(errno)) {
     return FailedPublish();
   }
   if (Retrying([&] {
@@ -293,7 +302,7 @@ PublishResult NameTemporary(int directory, const char* temporary,
       }) == 0) {
     return PublishResult::kPublished;
   }
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+  if (errno != EINVAL && errno != ENOSYS && !Unsupported(errno)) {
     return FailedPublish();
   }
   return RenameOverPlaceholder(directory, temporary, name);
