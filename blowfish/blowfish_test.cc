@@ -52,8 +52,8 @@ TEST(BlowfishTest, BuffersAgreeInPlaceApartAndPadded) {
     EXPECT_EQ(cipher.Encode(in_place.data(), in_place.data(), size), total);
     EXPECT_TRUE(apart == whole && in_place == whole) << size;
     Bytes restored = whole;
-    const auto whole_blocks = static_cast<std::ptrdiff_t>(size / 8 * 8);
-    std::copy(data.begin(), data.begin() + whole_blocks, restored.begin());
+    const std::ptrdiff_t whole_blocks = size / 8;
+    std::copy(data.begin(), data.begin() + 8 * whole_blocks, restored.begin());
     cipher.Decode(whole.data(), whole.data(), size);
     EXPECT_EQ(whole, restored) << size;
   }
