@@ -123,7 +123,7 @@ limited() { (ulimit -v $1 && exec "$bin" "${@:2}") >"$work.out" 2>/dev/null; }
   for kib in $(seq $kib 16 65536); do
     limited $kib $option '' $input out
     status=$? && [ $status = 0 ] && rm out && break
-    [ "$status $(cat "$work.out")" = '1 Out of memory.' ] &&
+    [ $status = 1 ] && cmp -s "$work.out" <(echo 'Out of memory.') &&
       ! ls -A | grep -qx 'out\|\.Tarnwick-.*' ||
       { fail "ulimit -v $kib" && break; }
   done

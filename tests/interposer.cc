@@ -7,10 +7,10 @@
 //                               run on a file system that has them all
 // On files (descriptors above 2):
 //   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), link (a
-//                               linkat by name), renameat, openat (of a
-//                               directory to read), create (openat with
-//                               O_EXCL), fdatasync, fsync or close fails,
-//                               with EIO or ERRNO
+//                               linkat by name), renameat2, renameat,
+//                               openat (of a directory to read), create
+//                               (openat with O_EXCL), fdatasync, fsync or
+//                               close fails, with EIO or ERRNO
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size or mtime changed
@@ -166,7 +166,9 @@ int renameat2(int from_at, const char* from, int to_at, const char* to,
   if (flags & RENAME_NOREPLACE && Refused("renames")) {
     return errno = EINVAL, -1;
   }
-  return Interrupted() ? -1 : NEXT(renameat2)(from_at, from, to_at, to, flags);
+  return Interrupted() || Failing("renameat2")
+             ? -1
+             : NEXT(renameat2)(from_at, from, to_at, to, flags);
 }
 int renameat(int from_at, const char* from, int to_at,
              const char* to) noexcept {
