@@ -66,19 +66,15 @@ The debug information of the binaries in ${package}, found by debuggers
 through the link in each binary.")
 endforeach()
 
-# Every package carries the licence and the changelog in its own folder.
+# Every package carries the licence and the changelog in its own folder;
+# a plain install has no packages, so none of those folders.
 tarnwick_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog
   ${PROJECT_BINARY_DIR}/changelog.gz)
-# The debug packages' folders exist only in the packages.
 foreach(component ${CPACK_COMPONENTS_ALL})
   string(TOUPPER ${component} upper)
   set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
-  set(packages_only)
-  if(component MATCHES "_dbgsym$")
-    set(packages_only EXCLUDE_FROM_ALL)
-  endif()
   install(FILES cmake/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz
-    DESTINATION ${doc} COMPONENT ${component} ${packages_only})
+    DESTINATION ${doc} COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
 
 # The time of the last commit when the folder was configured, for the

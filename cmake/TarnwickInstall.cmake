@@ -17,8 +17,9 @@ endfunction()
 # debug information into TARGET.debug after each link, leaves a link to it in
 # the binary, and installs it as COMPONENT_dbgsym under
 # lib/debug/<DESTINATION made absolute>, where debuggers look for it beside a
-# binary installed in DESTINATION. The packages ship the binary itself
-# stripped (CPACK_STRIP_FILES). ELF only.
+# binary installed in DESTINATION, for the -dbgsym packages alone: a plain
+# install leaves it out. The packages ship the binary itself stripped
+# (CPACK_STRIP_FILES). ELF only.
 function(tarnwick_install_debug_info target component destination)
   if(NOT CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF" OR NOT CMAKE_OBJCOPY)
     return()
@@ -30,5 +31,6 @@ function(tarnwick_install_debug_info target component destination)
     VERBATIM)
   cmake_path(ABSOLUTE_PATH destination BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX})
   install(FILES ${binary}.debug
-    DESTINATION lib/debug${destination} COMPONENT ${component}_dbgsym)
+    DESTINATION lib/debug${destination} COMPONENT ${component}_dbgsym
+    EXCLUDE_FROM_ALL)
 endfunction()
