@@ -148,9 +148,10 @@ std::uint32_t CBlowFish::Encode(const std::uint8_t* in, std::uint8_t* out,
   if (whole < total) {
     std::uint8_t block[kBlockSize] = {};
     std::copy(in + whole, in + size, block);
-    ThroughBlock(block, out + whole, [this](std::uint32_t* l, std::uint32_t* r) {
-      Blowfish_encipher(l, r);
-    });
+    ThroughBlock(block, out + whole,
+                 [this](std::uint32_t* l, std::uint32_t* r) {
+                   Blowfish_encipher(l, r);
+                 });
   }
   return total;
 }
@@ -164,9 +165,10 @@ void CBlowFish::Decode(const std::uint8_t* in, std::uint8_t* out,
   const std::uint32_t last = (blocks - 1) * kBlockSize;
   FastestKernel()(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), in, out,
                   blocks - 1);
-  ThroughBlock(in + last, out + last, [this](std::uint32_t* l, std::uint32_t* r) {
-    Blowfish_decipher(l, r);
-  });
+  ThroughBlock(in + last, out + last,
+               [this](std::uint32_t* l, std::uint32_t* r) {
+                 Blowfish_decipher(l, r);
+               });
 }
 
 void CBlowFish::Blowfish_encipher(std::uint32_t* left,

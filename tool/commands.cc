@@ -100,8 +100,8 @@ void KeyCipher(CBlowFish& cipher, const char* password) {
 
 // Runs the chunks through the pipeline, then gives the output its name once
 // the input proved unchanged.
-int RunAndPublish(ChunkStages& stages, const PipelineShape& shape, InputFile& input,
-           OutputFile& output) {
+int RunAndPublish(ChunkStages& stages, const PipelineShape& shape,
+                  InputFile& input, OutputFile& output) {
   Pipeline pipeline(shape);
   if (const char* failure = pipeline.Run(stages)) return Fail(failure);
   if (!input.ConfirmUnchanged()) return Fail(kInputReadFailed);
@@ -245,9 +245,9 @@ int EncodeFile(const char* password, const char* inputPath,
   if (!output) return Fail(kOutputOpenFailed);
   if (!output->Write(kMarker, kMarkerSize)) return Fail(kOutputWriteFailed);
   EncodeStages stages(*input.file, *output, cipher, dataLength);
-  return RunAndPublish(stages,
-                ShapeFor(recordLength, ChunksOf(recordLength), 0, threads),
-                *input.file, *output);
+  return RunAndPublish(
+      stages, ShapeFor(recordLength, ChunksOf(recordLength), 0, threads),
+      *input.file, *output);
 }
 
 int DecodeFile(const char* password, const char* inputPath,
