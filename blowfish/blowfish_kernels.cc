@@ -7,6 +7,9 @@
 #ifdef TARNWICK_X86_KERNELS
 #include <cpuid.h>
 #endif
+#if defined(TARNWICK_X86_KERNELS) && defined(__APPLE__)
+#include <sys/sysctl.h>
+#endif
 
 namespace tarnwick::blowfish {
 namespace {
@@ -32,9 +35,34 @@ bool OnAnyProcessor() { return true; }
 }  // namespace
 
 #ifdef TARNWICK_X86_KERNELS
+// Whether the system saves the mask and 512-bit registers across switches.
+// macOS enables that state only at a thread's first AVX-512 instruction,
+// and a boot setting can refuse it while CPUID still offers the
+// instructions: there the system itself is asked, as for the instructions.
+#ifdef __APPLE__
+bool SystemKeepsAvx512Vbmi() {
+  for (const char* name : {"hw.optional.avx512f", "hw.optional.avx512bw",
+                           "hw.optional.avx512vbmi"}) {
+    int enabled = 0;
+    std::size_t size = sizeof enabled;
+    if (::sysctlbyname(name, &enabled, &size, nullptr, 0) != 0 ||
+        enabled == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+#else
+bool SystemKeepsAvx512Vbmi() {
+  unsigned saved = 0, high = 0;
+  asm volatile("xgetbv" : "=a"(saved), "=d"(high) : "c"(0));
+  const unsigned needed = 0xe6;  // SSE, AVX, the opmask and both ZMM halves
+  return (saved & needed) == needed;
+}
+#endif
+
 // CPUID itself rather than __builtin_cpu_supports, whose table lives in the
-// compiler's runtime, and Zig's runtime has none. The system must also save
-// the mask and 512-bit registers; macOS turns that on at their first use.
+// compiler's runtime, and Zig's runtime has none.
 bool Avx512VbmiSupported() {
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (__get_cpuid_max(0, nullptr) < 7 || !__get_cpuid(1, &a, &b, &c, &d) ||
@@ -42,18 +70,8 @@ bool Avx512VbmiSupported() {
     return false;
   }
   __cpuid_count(7, 0, a, b, c, d);
-  if ((b & bit_AVX512F) == 0 || (b & bit_AVX512BW) == 0 ||
-      (c & bit_AVX512VBMI) == 0) {
-    return false;
-  }
-  unsigned saved = 0, high = 0;
-  asm volatile("xgetbv" : "=a"(saved), "=d"(high) : "c"(0));
-#ifdef __APPLE__
-  const unsigned needed = 0x06;  // SSE and AVX state
-#else
-  const unsigned needed = 0xe6;  // also the opmask and both halves of ZMM
-#endif
-  return (saved & needed) == needed;
+  return (b & bit_AVX512F) != 0 && (b & bit_AVX512BW) != 0 &&
+         (c & bit_AVX512VBMI) != 0 && SystemKeepsAvx512Vbmi();
 }
 #endif
 

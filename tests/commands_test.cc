@@ -18,7 +18,7 @@
 #include "blowfish/blowfish.h"
 #include "md5/md5.h"
 #include "tests/test_util.h"
-#include "tool/temporary.h"
+#include "tool/temporary_posix.h"
 
 namespace tarnwick {
 namespace {
@@ -159,19 +159,19 @@ TEST_F(CommandsTest, HiddenTemporariesHaveUnforeseeableNames) {
   std::set<char> seen[6];
   TemporaryName name;
   for (int i = 0; i < 2000; ++i) {
-    close(CreateTemporary(directory, name));
+    close(CreateHiddenTemporary(directory, name));
     ASSERT_EQ(std::string(name.data()).substr(0, 10), ".Tarnwick-");
     for (int j = 0; j < 6; ++j) seen[j].insert(name[10 + j]);
   }
   for (const auto& characters : seen) {
     EXPECT_EQ(characters, std::set<char>(digits.begin(), digits.end()));
   }
-  RemoveTemporary();
+  RemoveHiddenTemporary();
   setenv("TARNWICK_FAIL", "create:17", 1);
-  EXPECT_EQ(CreateTemporary(directory, name), -1);
+  EXPECT_EQ(CreateHiddenTemporary(directory, name), -1);
   unsetenv("TARNWICK_FAIL");
   close(open(name.data(), O_CREAT | O_WRONLY, 0600));
-  RemoveTemporary();
+  RemoveHiddenTemporary();
   EXPECT_EQ(Listing().size(), 2000u);
   close(directory);
 }

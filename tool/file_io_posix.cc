@@ -1,17 +1,24 @@
-// The file layer on POSIX systems. An output is written to a hidden
-// temporary in its directory, or, with Linux's extras, to an unnamed file
-// (O_TMPFILE) where the file system can name one later. Every step on it is
-// taken relative to its directory, held open from the start: publishing and
-// removal follow the directory wherever it is moved meanwhile. What the
-// systems lack is said where it is used: leases and writeback hints are
-// Linux's, a no-replace rename Linux's and macOS's, a sync past the drive's
-// cache macOS's.
+// The file layer on POSIX systems. An input is read under watch, so that a
+// run never passes off data that changed while it was read; an output is
+// written to a file without a name, or under a hidden one, in its
+// directory, and gets its name only when complete. Every step on the output
+// is taken relative to its directory, held open from the start: publishing
+// and removal follow the directory wherever it is moved meanwhile.
+//
+// What each system offers is decided once, in the first part; the classes
+// after it are the same on every system.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
+#endif
+#ifdef __APPLE__
+#include <sys/event.h>
 #endif
 
 #include <cerrno>
@@ -20,12 +27,204 @@
 #include <string>
 #include <utility>
 
+#include "tool/calls_posix.h"
 #include "tool/file_io.h"
-#include "tool/retrying.h"
-#include "tool/temporary.h"
+#include "tool/temporary_posix.h"
 
 namespace tarnwick {
 namespace {
+
+// Whether `error` says that the file system cannot do what was asked, as
+// against failing at it: it lacks the call or the flag (ENOSYS, ENOTSUP and
+// EOPNOTSUPP, one number on Linux and two on macOS; EINVAL; ENOTTY, macOS's
+// answer to an fcntl a file system does not implement), hard links (EPERM,
+// EMLINK) or locks (ENOLCK; EBADF: NFS refuses an exclusive lock on a
+// read-only descriptor). The next way is then tried, or the step skipped.
+bool FileSystemCannot(int error) {
+  switch (error) {
+    case ENOSYS: case EOPNOTSUPP: case EINVAL: case ENOTTY: case EPERM:
+    case EMLINK: case ENOLCK: case EBADF:
+      return true;
+    default:
+      return error == ENOTSUP;
+  }
+}
+
+// ---- What each system offers ----
+
+// Leases: Linux's alone (macOS keeps its own to the system). A read lease
+// is refused while anyone holds the file open for writing, and breaks when
+// anyone opens it so later, truncates it or maps it for writing. Taking one
+// makes this process its break signal's target at once, so that signal is
+// first made one whose default is to be ignored: no break can end the run,
+// however early it comes. kInUse: open for writing now; kNone: refused
+// otherwise (not the owner and without CAP_LEASE, NFS).
+enum class Lease { kHeld, kNone, kInUse };
+#ifdef __linux__
+Lease TakeReadLease(int fd) {
+  if (::fcntl(fd, F_SETSIG, SIGURG) == 0 &&
+      ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+    return Lease::kHeld;
+  }
+  return errno == EAGAIN ? Lease::kInUse : Lease::kNone;
+}
+bool LeaseBroken(int fd) { return ::fcntl(fd, F_GETLEASE) != F_RDLCK; }
+void GiveLeaseBack(int fd) { (void)::fcntl(fd, F_SETLEASE, F_UNLCK); }
+#else
+Lease TakeReadLease(int /*fd*/) { return Lease::kNone; }
+bool LeaseBroken(int /*fd*/) { return false; }
+void GiveLeaseBack(int /*fd*/) {}
+#endif
+
+// A watch that sees every write made to the file open as `fd` through this
+// system, by any process and whatever the clock: a descriptor to ask with
+// WriteSeen, or -1 where the system has none or refuses one (its limit of
+// watches reached). Writes through a shared mapping go unseen. Linux's
+// inotify watches a name, so the file is named through /proc, whatever
+// its own name is by now; macOS's kqueue watches the descriptor, and
+// reports a truncation only as a change of attributes, so any such change
+// counts there.
+#if defined(__linux__)
+int WatchWrites(int fd) {
+  char self[32];
+  (void)std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch >= 0 && ::inotify_add_watch(watch, self, IN_MODIFY) < 0) {
+    (void)::close(watch);
+    return -1;
+  }
+  return watch;
+}
+bool WriteSeen(int watch) {
+  pollfd ready{};
+  ready.fd = watch;
+  ready.events = POLLIN;
+  return RetryInterrupted([&] { return ::poll(&ready, 1, 0); }) != 0;
+}
+#elif defined(__APPLE__)
+int WatchWrites(int fd) {
+  struct kevent watched {};
+  watched.ident = static_cast<uintptr_t>(fd);
+  watched.filter = EVFILT_VNODE;
+  watched.flags = EV_ADD | EV_CLEAR;
+  watched.fflags = NOTE_WRITE | NOTE_EXTEND | NOTE_ATTRIB;
+  const int queue = ::kqueue();
+  if (queue >= 0 && ::kevent(queue, &watched, 1, nullptr, 0, nullptr) != 0) {
+    (void)::close(queue);
+    return -1;
+  }
+  return queue;
+}
+bool WriteSeen(int queue) {
+  struct kevent seen {};
+  const timespec now{};
+  return RetryInterrupted([&] { return ::kevent(queue, nullptr, 0, &seen, 1, &now); })
+         != 0;
+}
+#else
+int WatchWrites(int /*fd*/) { return -1; }
+bool WriteSeen(int /*watch*/) { return false; }
+#endif
+
+// When the file's data last changed, to the file system's resolution.
+std::pair<time_t, long> Modified(const struct stat& status) {
+#ifdef __APPLE__
+  return {status.st_mtimespec.tv_sec, status.st_mtimespec.tv_nsec};
+#else
+  return {status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+#endif
+}
+
+// A directory opened for lookups alone takes new names where this process
+// may write it but not read it.
+#if defined(O_PATH)
+constexpr int kLookupOnly = O_PATH;
+#elif defined(O_SEARCH)
+constexpr int kLookupOnly = O_SEARCH;
+#else
+constexpr int kLookupOnly = O_RDONLY;
+#endif
+
+// Renames `from` to `to` in `directory` unless `to` exists, where the
+// system can; ENOSYS where it cannot.
+int RenameNoReplace(int directory, const char* from, const char* to) {
+#if defined(__APPLE__)
+  return ::renameatx_np(directory, from, directory, to, RENAME_EXCL);
+#elif defined(RENAME_NOREPLACE)
+  return ::renameat2(directory, from, directory, to, RENAME_NOREPLACE);
+#elif defined(SYS_renameat2)
+  // A C library without the wrapper (musl): the call itself, whose flag
+  // RENAME_NOREPLACE is bit 0.
+  return static_cast<int>(
+      ::syscall(SYS_renameat2, directory, from, directory, to, 1u));
+#else
+  return errno = ENOSYS, -1;
+#endif
+}
+
+// Puts `fd`'s data on stable storage, and its metadata too where `all`.
+// macOS's fsync stops at the drive's cache; F_FULLFSYNC goes past it where
+// the file system can, and fsync serves where it cannot.
+int SyncToDisk(int fd, bool all) {
+#ifdef F_FULLFSYNC
+  (void)all;  // both go
+  const int full = ::fcntl(fd, F_FULLFSYNC);
+  return full == 0 || !FileSystemCannot(errno) ? full : ::fsync(fd);
+#else
+  return all ? ::fsync(fd) : ::fdatasync(fd);
+#endif
+}
+
+// Linux's extras: files without a name (O_TMPFILE), which leave nothing
+// behind however the run ends, and writeback started as the data comes.
+#ifdef TARNWICK_LINUX_EXTRAS
+// Gives the unnamed file `fd` the name `name` in `directory`: through the
+// descriptor itself, or through its path in /proc where the kernel refuses
+// that to the unprivileged (before Linux 6.10). False with EEXIST when the
+// name is taken.
+bool LinkUnnamed(int fd, int directory, const char* name) {
+  if (RetryInterrupted([&] {
+        return ::linkat(fd, "", directory, name, AT_EMPTY_PATH);
+      }) == 0) {
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  char self[32];
+  (void)std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return RetryInterrupted([&] {
+           return ::linkat(AT_FDCWD, self, directory, name, AT_SYMLINK_FOLLOW);
+         }) == 0;
+}
+
+// An unnamed file in `directory` that can be given a name when complete,
+// or -1. Whether it can is asked before anything is written: linkat looks
+// at the file it links before at the new name, so linking it as ".", a
+// name that always exists, makes no name but tells which: EEXIST when the
+// file could be linked (directly or through /proc).
+int CreateUnnamed(int directory) {
+  const int fd = RetryInterrupted([directory] {
+    return ::openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  });
+  if (fd < 0 || (!LinkUnnamed(fd, directory, ".") && errno == EEXIST)) {
+    return fd;
+  }
+  (void)::close(fd);
+  return -1;
+}
+
+// Advisory: a failed writeback shows again in the sync before publishing.
+void StartWriteback(int fd, off_t from, off_t length) {
+  (void)::sync_file_range(fd, from, length, SYNC_FILE_RANGE_WRITE);
+}
+#else
+bool LinkUnnamed(int /*fd*/, int /*directory*/, const char* /*name*/) {
+  return errno = ENOSYS, false;
+}
+int CreateUnnamed(int /*directory*/) { return -1; }
+void StartWriteback(int /*fd*/, off_t /*from*/, off_t /*length*/) {}
+#endif
+
+// ---- The same on every system ----
 
 class Descriptor {
  public:
@@ -59,272 +258,163 @@ class Descriptor {
 template <typename Step>
 bool TransferAll(std::size_t size, Step step) {
   for (std::size_t done = 0; done < size;) {
-    const ssize_t moved = Retrying([&] { return step(done); });
+    const ssize_t moved = RetryInterrupted([&] { return step(done); });
     if (moved <= 0) return false;
     done += static_cast<std::size_t>(moved);
   }
   return true;
 }
 
-// Whether `error` says that the file system does not do what was asked:
-// one number on Linux, two on macOS.
-bool Unsupported(int error) {
-#if ENOTSUP != EOPNOTSUPP
-  if (error == ENOTSUP) return true;
-#endif
-  return error == EOPNOTSUPP;
+// Takes an exclusive lock, which refuses other programs' locks; false only
+// where another opener holds one. Where the file system has no such lock,
+// the file is read unlocked.
+bool LockAgainstOthers(int fd) {
+  return RetryInterrupted([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0 ||
+         FileSystemCannot(errno);
 }
-
-// Where the file system has no such lock (NFS refuses an exclusive lock on
-// a read-only descriptor with EBADF), the file is read unlocked; only a
-// lock held by another opener refuses it.
-bool LockedOrUnlockable(int fd) {
-  if (Retrying([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) {
-    return true;
-  }
-  return errno == EBADF || errno == ENOLCK || Unsupported(errno) ||
-         errno == EINVAL;
-}
-
-// A read lease is refused while anyone holds the file open for writing, and
-// breaks when anyone opens it so later or truncates it: writes in place
-// need change neither the size nor, at their end, the modification time, so
-// only the lease sees them all. EAGAIN: open for writing now. Any other
-// refusal (not the owner and no CAP_LEASE, NFS, FUSE) leaves the file to
-// the size and time checks alone. A break signals nobody, as its SIGIO
-// would end the run: the reads ask after the lease instead.
-#ifdef F_SETLEASE
-bool LeasedOrUnleasable(int fd, bool& leased) {
-  leased = ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
-  if (!leased) return errno != EAGAIN;
-  (void)::fcntl(fd, F_SETOWN, 0);
-  return true;
-}
-bool LeaseBroken(int fd) { return ::fcntl(fd, F_GETLEASE) != F_RDLCK; }
-void GiveLeaseBack(int fd) { (void)::fcntl(fd, F_SETLEASE, F_UNLCK); }
-#else
-bool LeasedOrUnleasable(int /*fd*/, bool& leased) {
-  leased = false;
-  return true;
-}
-bool LeaseBroken(int /*fd*/) { return false; }
-void GiveLeaseBack(int /*fd*/) {}
-#endif
-
-// When the file's data last changed, to the file system's resolution.
-std::pair<time_t, long> Modified(const struct stat& status) {
-#ifdef __APPLE__
-  return {status.st_mtimespec.tv_sec, status.st_mtimespec.tv_nsec};
-#else
-  return {status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
-#endif
-}
-
-// A directory opened for lookups alone takes new names where this process
-// may write it but not read it.
-#if defined(O_PATH)
-constexpr int kLookupOnly = O_PATH;
-#elif defined(O_SEARCH)
-constexpr int kLookupOnly = O_SEARCH;
-#else
-constexpr int kLookupOnly = O_RDONLY;
-#endif
 
 // F_GETFL fails only on a bad descriptor, and this one was just opened.
 bool ClearNonBlocking(int fd) {
   return ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
 }
 
+// Whether the input stays as it was opened, asked after every read and once
+// at the end. Three witnesses, each where it can be had: the lease refuses
+// a file anyone holds open for writing and breaks at any such open later,
+// mapped writers included; the watch sees every write made through this
+// system, whatever the clock; the size and the modification time have the
+// last word, and see what the others cannot reach, to the file system's
+// clock. A new mode, owner or link leaves the data as it was.
+class InputWatch {
+ public:
+  // Starts on the file open as `fd`, as `opened` describes it; false where
+  // it is open for writing now.
+  bool Start(int fd, const struct stat& opened) {
+    fd_ = fd;
+    opened_ = opened;
+    const Lease lease = TakeReadLease(fd);
+    leased_ = lease == Lease::kHeld;
+    writes_.Reset(WatchWrites(fd));
+    return lease != Lease::kInUse;
+  }
+
+  bool Unchanged() {
+    if (leased_ && LeaseBroken(fd_)) {
+      ReturnLease();  // the opener waits on it
+      return false;
+    }
+    return !writes_.valid() || !WriteSeen(writes_.get());
+  }
+
+  // The last word; the lease goes back whatever it says.
+  bool Confirm() {
+    struct stat now {};
+    const bool unchanged = Unchanged() && ::fstat(fd_, &now) == 0 &&
+                           now.st_size == opened_.st_size &&
+                           Modified(now) == Modified(opened_);
+    ReturnLease();
+    return unchanged;
+  }
+
+  std::uint64_t size() const {
+    return static_cast<std::uint64_t>(opened_.st_size);
+  }
+
+ private:
+  void ReturnLease() {
+    if (leased_) GiveLeaseBack(fd_);
+    leased_ = false;
+  }
+
+  int fd_ = -1;
+  struct stat opened_ {};
+  bool leased_ = false;
+  Descriptor writes_;
+};
+
 class PosixInputFile final : public InputFile {
  public:
   bool Open(const char* path) {
     // Opening a FIFO releases a writer blocked on it, and opening a device
     // can act on it (a tape rewinds): look before opening.
-    struct stat named {};
-    if (::stat(path, &named) != 0 || !S_ISREG(named.st_mode)) return false;
+    struct stat status {};
+    if (::stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return false;
     // O_NONBLOCK: should a FIFO have taken the file's place since, the open
     // must not wait for a writer.
-    fd_.Reset(Retrying([path] {
+    fd_.Reset(RetryInterrupted([path] {
       return ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     }));
-    return fd_.valid() && ::fstat(fd_.get(), &opened_) == 0 &&
-           S_ISREG(opened_.st_mode) && LockedOrUnlockable(fd_.get()) &&
-           LeasedOrUnleasable(fd_.get(), leased_) &&
-           ClearNonBlocking(fd_.get());
+    return fd_.valid() && ::fstat(fd_.get(), &status) == 0 &&
+           S_ISREG(status.st_mode) && LockAgainstOthers(fd_.get()) &&
+           watch_.Start(fd_.get(), status) && ClearNonBlocking(fd_.get());
   }
 
-  std::optional<std::uint64_t> Size() override {
-    return static_cast<std::uint64_t>(opened_.st_size);
-  }
+  std::optional<std::uint64_t> Size() override { return watch_.size(); }
 
   bool Read(std::uint8_t* buffer, std::size_t size) override {
     return TransferAll(size, [&](std::size_t done) {
              return ::read(fd_.get(), buffer + done, size - done);
            }) &&
-           LeaseHeld();
+           watch_.Unchanged();
   }
 
-  // Writers in place need not lock, so the lock alone does not rule out a
-  // change. The lease does, where one was had; without it the size and the
-  // modification time catch what was written after the open, to the file
-  // system's clock resolution, but not a write already under way then. A
-  // new mode, owner or link leaves the data as it was.
   bool ConfirmUnchanged() override {
     std::uint8_t beyond = 0;
-    struct stat now {};
-    const bool unchanged =
-        Retrying([&] { return ::read(fd_.get(), &beyond, 1); }) == 0 &&
-        LeaseHeld() && ::fstat(fd_.get(), &now) == 0 &&
-        now.st_size == opened_.st_size && Modified(now) == Modified(opened_);
-    ReleaseLease();
-    return unchanged;
+    return RetryInterrupted([&] { return ::read(fd_.get(), &beyond, 1); }) == 0 &&
+           watch_.Confirm();
   }
 
  private:
-  // Whether nobody has opened the file for writing since the lease was
-  // taken. A broken lease is given back at once: the opener waits on it.
-  bool LeaseHeld() {
-    if (!leased_ || !LeaseBroken(fd_.get())) return true;
-    ReleaseLease();
-    return false;
-  }
-
-  void ReleaseLease() {
-    if (leased_) GiveLeaseBack(fd_.get());
-    leased_ = false;
-  }
-
   Descriptor fd_;
-  struct stat opened_ {};
-  bool leased_ = false;
+  InputWatch watch_;
 };
 
-#ifdef TARNWICK_LINUX_EXTRAS
-// Gives the unnamed file `fd` the name `name` in `directory`: through the
-// descriptor itself, or through its path in /proc where the kernel refuses
-// that to the unprivileged (before Linux 6.10). False with EEXIST when the
-// name is taken.
-bool LinkUnnamed(int fd, int directory, const char* name) {
-  if (Retrying([&] {
-        return ::linkat(fd, "", directory, name, AT_EMPTY_PATH);
-      }) == 0) {
-    return true;
-  }
-  if (errno == EEXIST) return false;
-  char self[32];
-  (void)std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  return Retrying([&] {
-           return ::linkat(AT_FDCWD, self, directory, name, AT_SYMLINK_FOLLOW);
-         }) == 0;
+// What a failed step that would have given the output its name means.
+PublishResult FailureOf(int error) {
+  return error == EEXIST ? PublishResult::kNameRefused : PublishResult::kFailed;
 }
 
-// Whether the unnamed file can be given a name when it is complete, asked
-// before anything is written to it. linkat looks at the file it links
-// before at the new name, so linking it as ".", a name that always exists,
-// makes no name but tells which: EEXIST when the file could be linked
-// (directly or through /proc), another error when it could not.
-bool CanLinkUnnamed(int fd, int directory) {
-  return !LinkUnnamed(fd, directory, ".") && errno == EEXIST;
-}
-#endif
-
-PublishResult FailedPublish() {
-  return errno == EEXIST ? PublishResult::kNameRefused : PublishResult::kFailed;
-}
-
-// Renames `from` to `to` in `directory` unless `to` exists, where the
-// system can; ENOSYS where it cannot.
-int RenameNoReplace(int directory, const char* from, const char* to) {
-#if defined(__APPLE__)
-  return ::renameatx_np(directory, from, directory, to, RENAME_EXCL);
-#elif defined(RENAME_NOREPLACE)
-  return ::renameat2(directory, from, directory, to, RENAME_NOREPLACE);
-#elif defined(SYS_renameat2)
-  // A C library without the wrapper (musl): the call itself, whose flag
-  // RENAME_NOREPLACE is bit 0.
-  return static_cast<int>(
-      ::syscall(SYS_renameat2, directory, from, directory, to, 1u));
-#else
-  return errno = ENOSYS, -1;
-#endif
-}
-
-// Puts `fd`'s data on stable storage, and its metadata too where `all`.
-// macOS's fsync stops at the drive's cache; F_FULLFSYNC goes past it where
-// the file system can.
-int SyncToDisk(int fd, bool all) {
-#ifdef F_FULLFSYNC
-  (void)all;  // both go
-  return ::fcntl(fd, F_FULLFSYNC) == 0 ? 0 : ::fsync(fd);
-#else
-  return all ? ::fsync(fd) : ::fdatasync(fd);
-#endif
-}
-
-// For a mount with neither hard links nor a rename that refuses to replace
-// (FUSE, 9p, shared folders): the run's own empty file takes the name
-// first, then the temporary is renamed over it. Only SIGKILL or a crash of
-// the system between the two leaves that empty file.
+// The run's own empty file takes the name first, then the temporary is
+// renamed over it. Only SIGKILL or a crash of the system between the two
+// leaves that empty file, and so does a failed rename whose removal then
+// fails too. Another program that deletes the placeholder and puts a file
+// of its own under the name in the instant before the rename has that file
+// replaced: these file systems rename only by replacing, so the window is
+// kept to the one call between, and cannot be closed.
 PublishResult RenameOverPlaceholder(int directory, const char* temporary,
                                     const char* name) {
-  return Unsignalled([&] {
-    const Descriptor placeholder(Retrying([&] {
+  return WithSignalsBlocked([&] {
+    const Descriptor placeholder(RetryInterrupted([&] {
       return ::openat(directory, name,
                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     }));
     if (!placeholder.valid()) return PublishResult::kNameRefused;
-    if (Retrying([&] {
+    if (RetryInterrupted([&] {
           return ::renameat(directory, temporary, directory, name);
         }) == 0) {
       return PublishResult::kPublished;
     }
-    (void)Retrying([&] { return ::unlinkat(directory, name, 0); });
+    (void)RetryInterrupted([&] { return ::unlinkat(directory, name, 0); });
     return PublishResult::kNameRefused;
   });
 }
 
-// Gives the hidden temporary the name `name` without replacing anything
-// there: a hard link where the file system has them, otherwise a rename
-// that refuses an existing target, otherwise a placeholder.
-PublishResult NameTemporary(int directory, const char* temporary,
-                            const char* name) {
-  if (Retrying([&] {
-        return ::linkat(directory, temporary, directory, name, 0);
-      }) == 0) {
-    return PublishResult::kPublished;
-  }
-  if (errno != EPERM && errno != EMLINK && errno != ENOSYS &&
-      !Unsupported(errno)) {
-    return FailedPublish();
-  }
-  if (Retrying([&] {
-        return RenameNoReplace(directory, temporary, name);
-      }) == 0) {
-    return PublishResult::kPublished;
-  }
-  if (errno != EINVAL && errno != ENOSYS && !Unsupported(errno)) {
-    return FailedPublish();
-  }
-  return RenameOverPlaceholder(directory, temporary, name);
-}
-
-// Makes a new entry in `directory` survive a crash. A directory this process
-// may write but not read cannot be opened to sync, and some file systems
-// cannot sync one (EINVAL): the entry's fate then rests with the file system.
+// Makes a new entry in `directory` survive a crash. A directory this
+// process may write but not read cannot be opened to sync, and some file
+// systems cannot sync one: the entry's fate then rests with the file
+// system.
 bool SyncDirectory(int directory) {
-  const Descriptor readable(Retrying([directory] {
+  const Descriptor readable(RetryInterrupted([directory] {
     return ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   }));
   if (!readable.valid()) return errno == EACCES;
-  return Retrying([&] { return SyncToDisk(readable.get(), true); }) == 0 ||
-         errno == EINVAL;
+  return RetryInterrupted([&] { return SyncToDisk(readable.get(), true); }) == 0 ||
+         FileSystemCannot(errno);
 }
 
-#ifdef TARNWICK_LINUX_EXTRAS
 // Written bytes handed to the disk at a time while the run goes on, so the
 // sync before publishing waits only for the tail.
 constexpr off_t kWritebackStep = off_t{256} * 1024;
-#endif
 
 class PosixOutputFile final : public OutputFile {
  public:
@@ -335,30 +425,23 @@ class PosixOutputFile final : public OutputFile {
 
   // Opens the output's directory (for lookups only where the system can:
   // one this process may write but not read still takes the output) and
-  // starts the file in it.
+  // starts the file in it, unnamed where it can be.
   bool Create(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     const std::string directory = slash == std::string::npos ? "."
                                   : slash == 0               ? "/"
                                                : path.substr(0, slash);
     name_ = path.substr(slash + 1);
-    directory_.Reset(Retrying([&] {
+    directory_.Reset(RetryInterrupted([&] {
       return ::open(directory.c_str(), kLookupOnly | O_DIRECTORY | O_CLOEXEC);
     }));
     // An empty name (a path ending in a slash) names no file.
     if (name_.empty() || !directory_.valid() || Exists()) return false;
-#ifdef TARNWICK_LINUX_EXTRAS
-    fd_.Reset(Retrying([this] {
-      return ::openat(directory_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                      0600);
-    }));
-    if (fd_.valid() && CanLinkUnnamed(fd_.get(), directory_.get())) {
-      return true;
-    }
-#endif
-    fd_.Reset(CreateTemporary(directory_.get(), temporary_));
-    hidden_ = fd_.valid();
-    return hidden_;
+    fd_.Reset(CreateUnnamed(directory_.get()));
+    if (fd_.valid()) return true;
+    fd_.Reset(CreateHiddenTemporary(directory_.get(), temporary_));
+    kind_ = Kind::kHidden;
+    return fd_.valid();
   }
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
@@ -367,22 +450,24 @@ class PosixOutputFile final : public OutputFile {
         })) {
       return false;
     }
-    StartWriteback(size);
+    written_ += static_cast<off_t>(size);
+    if (written_ - started_ >= kWritebackStep) {
+      StartWriteback(fd_.get(), started_, written_ - started_);
+      started_ = written_;
+    }
     return true;
   }
 
   // The data reaches the disk before the name appears, and the name right
   // after: a crash leaves no output or a complete one, never a partial one.
+  // A hidden temporary goes whatever the outcome.
   PublishResult Publish() override {
-    if (Retrying([this] { return SyncToDisk(fd_.get(), false); }) != 0) {
+    if (RetryInterrupted([this] { return SyncToDisk(fd_.get(), false); }) != 0) {
       Discard();
       return PublishResult::kFailed;
     }
-#ifdef TARNWICK_LINUX_EXTRAS
-    const PublishResult result = hidden_ ? PublishNamed() : PublishUnnamed();
-#else
-    const PublishResult result = PublishNamed();
-#endif
+    const PublishResult result = GiveName();
+    Discard();
     if (result == PublishResult::kPublished &&
         !SyncDirectory(directory_.get())) {
       return Unpublish();
@@ -391,6 +476,8 @@ class PosixOutputFile final : public OutputFile {
   }
 
  private:
+  enum class Kind { kUnnamed, kHidden };
+
   // Anything under the name, a dangling link included, takes it.
   bool Exists() const {
     struct stat status {};
@@ -399,59 +486,58 @@ class PosixOutputFile final : public OutputFile {
            errno != ENOENT;
   }
 
-  // Advisory: a failed writeback shows again in the sync before publishing.
-  void StartWriteback([[maybe_unused]] std::size_t size) {
-#ifdef TARNWICK_LINUX_EXTRAS
-    written_ += static_cast<off_t>(size);
-    if (written_ - started_ < kWritebackStep) return;
-    (void)::sync_file_range(fd_.get(), started_, written_ - started_,
-                            SYNC_FILE_RANGE_WRITE);
-    started_ = written_;
-#endif
-  }
-
-#ifdef TARNWICK_LINUX_EXTRAS
-  PublishResult PublishUnnamed() {
-    if (!LinkUnnamed(fd_.get(), directory_.get(), name_.c_str())) {
-      return FailedPublish();
+  // Gives the complete file the output's name, never replacing anything
+  // there, by the first of these ways the file system takes; each is tried
+  // only where the one before is one it cannot do:
+  // 1. the unnamed file is linked in (Linux's extras), so nothing is left
+  //    behind however the run ends, SIGKILL included; whether it can be
+  //    is settled when the file is created, before anything is written;
+  // 2. the hidden temporary is hard-linked to the name, then removed;
+  // 3. it is renamed by a rename that refuses to replace (no hard links);
+  // 4. the run's own empty placeholder takes the name and the temporary is
+  //    renamed over it (neither: exFAT and other FUSE file systems, 9p,
+  //    virtual machines' shared folders).
+  PublishResult GiveName() {
+    if (kind_ == Kind::kUnnamed) {
+      if (!LinkUnnamed(fd_.get(), directory_.get(), name_.c_str())) {
+        return FailureOf(errno);
+      }
+      return fd_.Close() ? PublishResult::kPublished : Unpublish();
     }
-    return fd_.Close() ? PublishResult::kPublished : Unpublish();
-  }
-#endif
-
-  // The temporary goes whatever the outcome; after a rename it is gone
-  // already.
-  PublishResult PublishNamed() {
-    PublishResult result = PublishResult::kFailed;
-    if (fd_.Close()) {
-      result =
-          NameTemporary(directory_.get(), temporary_.data(), name_.c_str());
+    if (!fd_.Close()) return PublishResult::kFailed;
+    const int at = directory_.get();
+    const char* from = temporary_.data();
+    const char* to = name_.c_str();
+    if (RetryInterrupted([&] { return ::linkat(at, from, at, to, 0); }) == 0) {
+      return PublishResult::kPublished;
     }
-    Discard();
-    return result;
+    if (!FileSystemCannot(errno)) return FailureOf(errno);
+    if (RetryInterrupted([&] { return RenameNoReplace(at, from, to); }) == 0) {
+      return PublishResult::kPublished;
+    }
+    if (!FileSystemCannot(errno)) return FailureOf(errno);
+    return RenameOverPlaceholder(at, from, to);
   }
 
   PublishResult Unpublish() {
-    (void)Retrying(
+    (void)RetryInterrupted(
         [this] { return ::unlinkat(directory_.get(), name_.c_str(), 0); });
     return PublishResult::kFailed;
   }
 
+  // After a rename the temporary is gone already.
   void Discard() {
     fd_.Close();
-    if (hidden_) RemoveTemporary();
-    hidden_ = false;
+    if (kind_ == Kind::kHidden) RemoveHiddenTemporary();
   }
 
   Descriptor directory_;
   Descriptor fd_;
   std::string name_;
-  bool hidden_ = false;  // a hidden temporary, not an unnamed file
+  Kind kind_ = Kind::kUnnamed;
   TemporaryName temporary_{};  // the hidden temporary's name
-#ifdef TARNWICK_LINUX_EXTRAS
   off_t written_ = 0;
   off_t started_ = 0;  // written bytes whose writeback has been started
-#endif
 };
 
 }  // namespace

@@ -13,9 +13,9 @@ namespace tarnwick {
 //   run;
 // - running out of memory, in any thread, prints its message and ends the
 //   run with status 1;
-// - on Linux every signal that would end the run, and is not ignored,
-//   removes the output's hidden temporary first, then ends the run as it
-//   would have.
+// - every signal that would end the run, and that the caller does not
+//   ignore, removes the output's hidden temporary first, then ends the run
+//   as it would have (on Windows the system removes it).
 // One file a platform: process_posix.cc, process_win32.cc.
 void SetUpProcess();
 

@@ -1,4 +1,4 @@
-#include "tool/temporary.h"
+#include "tool/temporary_posix.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "tool/retrying.h"
+#include "tool/calls_posix.h"
 
 namespace tarnwick {
 namespace {
@@ -39,14 +39,14 @@ void SpellRandomName(std::uint64_t bits, TemporaryName& name) {
 // the run on a clash, one chance in 2^36 for each temporary that a killed
 // run left there. Where getentropy fails, the process ID still keeps the
 // name apart from those of the running processes.
-int CreateTemporary(int directory, TemporaryName& name) noexcept {
+int CreateHiddenTemporary(int directory, TemporaryName& name) noexcept {
   std::uint64_t bits;
   if (::getentropy(&bits, sizeof bits) != 0) {
     bits = static_cast<std::uint64_t>(::getpid());
   }
   SpellRandomName(bits, name);
-  return Unsignalled([directory, &name] {
-    const int fd = Retrying([directory, &name] {
+  return WithSignalsBlocked([directory, &name] {
+    const int fd = RetryInterrupted([directory, &name] {
       return ::openat(directory, name.data(),
                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     });
@@ -61,8 +61,8 @@ int CreateTemporary(int directory, TemporaryName& name) noexcept {
 // Removing first, then forgetting, leaves no moment when the file exists
 // unrecorded; a signal in between only removes it again. With none
 // recorded, kNone names no directory and the removal fails harmlessly.
-void RemoveTemporary() noexcept {
-  (void)Retrying(
+void RemoveHiddenTemporary() noexcept {
+  (void)RetryInterrupted(
       [] { return ::unlinkat(recorded_in, recorded_name.data(), 0); });
   recorded_in = kNone;
 }
