@@ -3,8 +3,9 @@
 //   TARNWICK_REFUSE=LIST        of tmpfile: O_TMPFILE opens fail as
 //                               unsupported; links: hard links do (EPERM);
 //                               renames: renames that refuse to replace do
-//                               (EINVAL): the file layer's fallbacks then
-//                               run on a file system that has them all
+//                               (EINVAL); lease: leases are (EACCES): the
+//                               file layer's fallbacks then run on a file
+//                               system that has them all
 // On files (descriptors above 2):
 //   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), link (a
 //                               linkat by name), renameat2, renameat,
@@ -15,9 +16,11 @@
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size or mtime changed
 //   TARNWICK_READ_ERROR=N       a read reaching offset N fails
-//   TARNWICK_BREAK=N            a read reaching offset N first opens the
-//                               file for writing, without waiting: a lease
-//                               on it breaks
+//   TARNWICK_BREAK=N            a read reaching offset N (-1: the taking
+//                               of a lease) first opens the file for
+//                               writing, without waiting: a lease breaks
+//   TARNWICK_REWRITE=N          a read reaching offset N first rewrites the
+//                               file's first byte, mtime kept
 //   TARNWICK_WRITE_ERROR=N      a write reaching offset N fails
 //   TARNWICK_SHORT              every other call fails with EINTR, and reads
 //                               and writes move under a page
@@ -109,13 +112,40 @@ ssize_t Allowed(int fd, size_t size, const char* error) {
   return off_t(size) > Setting(error) - at ? (errno = EIO, -1) : ssize_t(size);
 }
 
-void BreakLease(int fd, size_t size) {
+// Whether a read of `size` at the file's offset reaches the offset in
+// `setting`.
+bool Reaches(int fd, size_t size, const char* setting) {
   const off_t at = Offset(fd);
-  if (at < 0 || at + off_t(size) <= Setting("TARNWICK_BREAK")) return;
+  return at >= 0 && at + off_t(size) > Setting(setting);
+}
+
+// The file of `fd` opened anew for writing, without waiting, or -1.
+int Writer(int fd) {
   char self[32];
   snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  const int writer = NEXT(open)(self, O_WRONLY | O_NONBLOCK);
+  return NEXT(open)(self, O_WRONLY | O_NONBLOCK);
+}
+
+void BreakLease(int fd) {
+  const int writer = Writer(fd);
   if (writer >= 0) NEXT(close)(writer);
+}
+
+// Flips the first byte and puts the times back, as a writer within the
+// clock's tick would leave them.
+void Rewrite(int fd) {
+  const int writer = Writer(fd);
+  struct stat status;
+  unsigned char first;
+  if (writer < 0 || NEXT(fstat)(writer, &status) != 0 ||
+      pread(fd, &first, 1, 0) != 1) {
+    return;
+  }
+  first ^= 1;
+  (void)!pwrite(writer, &first, 1, 0);
+  const timespec times[] = {status.st_atim, status.st_mtim};
+  futimens(writer, times);
+  NEXT(close)(writer);
 }
 
 }  // namespace
@@ -198,8 +228,25 @@ int close(int fd) {
   const int result = NEXT(close)(fd);  // closed even where it fails
   return fd > 2 && Failing("close") ? -1 : result;
 }
+int fcntl(int fd, int command, ...) {
+  va_list args;
+  va_start(args, command);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  const long value = reinterpret_cast<long>(argument);
+  if (command == F_SETLEASE && value == F_RDLCK && Refused("lease")) {
+    return errno = EACCES, -1;
+  }
+  const int result = NEXT(fcntl)(fd, command, argument);
+  if (command == F_SETLEASE && result == 0 && Setting("TARNWICK_BREAK") < 0) {
+    BreakLease(fd);
+  }
+  return result;
+}
+int fcntl64(int, int, ...) __attribute__((alias("fcntl")));
 ssize_t read(int fd, void* buffer, size_t size) {
-  BreakLease(fd, size);
+  if (Reaches(fd, size, "TARNWICK_BREAK")) BreakLease(fd);
+  if (Reaches(fd, size, "TARNWICK_REWRITE")) Rewrite(fd);
   const ssize_t n = Allowed(fd, size, "TARNWICK_READ_ERROR");
   return Interrupted(fd) || n < 0 ? -1 : NEXT(read)(fd, buffer, n);
 }
