@@ -53,8 +53,8 @@ bool FileSystemCannot(int error) {
 // ---- What each system offers ----
 
 // Leases: Linux's alone (macOS keeps its own to the system). A read lease
-// is refused while anyone holds the file open for writing, and breaks when
-// anyone opens it so later, truncates it or maps it for writing. Taking one
+// is refused while anyone holds the file open or mapped for writing, and
+// breaks when anyone opens it so later or truncates it. Taking one
 // makes this process its break signal's target at once, so that signal is
 // first made one whose default is to be ignored: no break can end the run,
 // however early it comes. kInUse: open for writing now; kNone: refused
@@ -280,8 +280,8 @@ bool ClearNonBlocking(int fd) {
 
 // Whether the input stays as it was opened, asked after every read and once
 // at the end. Three witnesses, each where it can be had: the lease refuses
-// a file anyone holds open for writing and breaks at any such open later,
-// mapped writers included; the watch sees every write made through this
+// a file anyone holds open or mapped for writing and breaks at any such
+// open later; the watch sees every write made through this
 // system, whatever the clock; the size and the modification time have the
 // last word, and see what the others cannot reach, to the file system's
 // clock. A new mode, owner or link leaves the data as it was.
