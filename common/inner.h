@@ -11,9 +11,9 @@
 
 #ifdef _WIN32
 #ifndef NOMINMAX
-#define NOMINMAX  // windows.h would otherwise shadow std::min and std::max
+#define NOMINMAX  // minwindef.h would otherwise shadow std::min and std::max
 #endif
-#include <windows.h>
+#include <memoryapi.h>  // VirtualLock alone, not all of windows.h
 #else
 #include <sys/mman.h>
 #endif
@@ -44,6 +44,8 @@ inline void SecureWipe(void* data, std::size_t size) {
 
 // Keeps the pages holding `size` bytes at `data` out of swap, where the
 // system's limits allow it: best effort, as a failure costs only that.
+// Whatever locks memory unlocks it before freeing it, as a lock would
+// otherwise outlive the secret on pages the heap hands out again.
 inline void LockInMemory(const void* data, std::size_t size) {
 #ifdef _WIN32
   (void)::VirtualLock(const_cast<void*>(data), size);

@@ -1,15 +1,15 @@
+// The two commands: each opens its input, keys the cipher, starts the
+// output, and runs the record through the pipeline chunk by chunk, in
+// stages that know the record's layout; the output gets its name only once
+// the input proved unchanged.
 #include "tool/commands.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
-
-#ifdef __linux__
-#include <sched.h>
-#endif
 
 #include "blowfish/blowfish.h"
 #include "md5/md5.h"
@@ -17,6 +17,7 @@
 #include "tool/file_io.h"
 #include "tool/messages.h"
 #include "tool/pipeline.h"
+#include "tool/process.h"
 #include "tool/secrets.h"
 
 namespace tarnwick {
@@ -38,16 +39,6 @@ constexpr std::uint64_t kMinPipelinedRecord = std::uint64_t{4} << 20;
 int Fail(const char* message) {
   Print(message);
   return kFailure;
-}
-
-unsigned AvailableCores() {
-#ifdef __linux__
-  cpu_set_t cores;
-  if (sched_getaffinity(0, sizeof cores, &cores) == 0) {
-    return static_cast<unsigned>(CPU_COUNT(&cores));
-  }
-#endif
-  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 std::size_t ChunksOf(std::uint32_t bytes) {
@@ -102,7 +93,10 @@ void KeyCipher(CBlowFish& cipher, const char* password) {
 // the input proved unchanged.
 int RunAndPublish(ChunkStages& stages, const PipelineShape& shape,
                   InputFile& input, OutputFile& output) {
-  Pipeline pipeline(shape);
+  Pipeline pipeline(shape, [](const std::function<void()>& work) {
+    const SignalStack stack;
+    work();
+  });
   if (const char* failure = pipeline.Run(stages)) return Fail(failure);
   if (!input.ConfirmUnchanged()) return Fail(kInputReadFailed);
   switch (output.Publish()) {

@@ -5,8 +5,6 @@
 #include <thread>
 #include <utility>
 
-#include "tool/process.h"
-
 namespace tarnwick {
 namespace {
 
@@ -15,8 +13,9 @@ constexpr std::size_t kSpareSlots = 2;
 
 }  // namespace
 
-Pipeline::Pipeline(const PipelineShape& shape)
+Pipeline::Pipeline(const PipelineShape& shape, HelperFrame frame)
     : shape_(shape),
+      frame_(frame),
       slots_(std::min(shape.chunks, std::size_t{shape.threads} + kSpareSlots)) {
   for (Slot& slot : slots_) {
     slot.bytes.resize(shape.chunk_bytes);
@@ -38,10 +37,8 @@ std::vector<std::jthread> Pipeline::StartHelpers(ChunkStages& stages) {
   std::vector<std::jthread> helpers;
   try {
     for (unsigned i = 1; i < shape_.threads; ++i) {
-      helpers.emplace_back([this, &stages] {
-        const SignalStack stack;
-        Work(stages);
-      });
+      helpers.emplace_back(
+          [this, &stages] { frame_([this, &stages] { Work(stages); }); });
     }
   } catch (const std::system_error&) {
     // Fewer threads only make the run slower.

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -37,6 +38,10 @@ class ChunkStages {
   virtual const char* Write(Chunk& chunk) = 0;
 };
 
+// Runs `work` on a helper thread that the pipeline started, inside what the
+// process gives each of its threads (a signal stack, say).
+using HelperFrame = void (*)(const std::function<void()>& work);
+
 struct PipelineShape {
   std::size_t chunks = 1;
   std::size_t chunk_bytes = 0;  // room each chunk needs
@@ -53,7 +58,7 @@ struct PipelineShape {
 class Pipeline {
  public:
   // Allocates the ring.
-  explicit Pipeline(const PipelineShape& shape);
+  Pipeline(const PipelineShape& shape, HelperFrame frame);
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
 
@@ -81,6 +86,7 @@ class Pipeline {
   void Stop(const char* failure);
 
   const PipelineShape shape_;
+  const HelperFrame frame_;
   std::vector<Slot> slots_;
 
   std::mutex mutex_;

@@ -19,6 +19,9 @@ namespace tarnwick {
 // One file a platform: process_posix.cc, process_win32.cc.
 void SetUpProcess();
 
+// The processors this process may run on, at least 1.
+unsigned AvailableCores();
+
 // Gives the calling thread, while it lives, a stack of its own for the
 // handler of the signals that end the run: one that faults for want of
 // stack still removes the hidden temporary. Each thread of a run holds one;

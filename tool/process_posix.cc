@@ -3,15 +3,18 @@
 #include <signal.h>
 #include <sys/resource.h>
 #ifdef __linux__
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "tool/messages.h"
 #include "tool/process.h"
@@ -111,6 +114,18 @@ SignalStack::~SignalStack() {
   stack_t none{};
   none.ss_flags = SS_DISABLE;
   (void)::sigaltstack(&none, nullptr);
+}
+
+// Linux says which processors the process may use (a container or taskset
+// may allow fewer than there are); elsewhere all count.
+unsigned AvailableCores() {
+#ifdef __linux__
+  cpu_set_t cores;
+  if (::sched_getaffinity(0, sizeof cores, &cores) == 0) {
+    return static_cast<unsigned>(CPU_COUNT(&cores));
+  }
+#endif
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 void SetUpProcess() {

@@ -2,7 +2,9 @@
 // deletes the temporary itself as the process's handles close.
 #include <windows.h>
 
+#include <algorithm>
 #include <new>
+#include <thread>
 
 #include "tool/messages.h"
 #include "tool/process.h"
@@ -12,6 +14,10 @@ namespace tarnwick {
 // No signal ends a Windows process through a handler.
 SignalStack::SignalStack() = default;
 SignalStack::~SignalStack() = default;
+
+unsigned AvailableCores() {
+  return std::max(1u, std::thread::hardware_concurrency());
+}
 
 void SetUpProcess() {
   std::set_new_handler([] { EndOutOfMemory([]() noexcept {}); });

@@ -14,7 +14,8 @@ namespace tarnwick {
 
 // Hands out blocks that start on a cache line, so the cipher loads whole
 // lines and no two threads share one, and wipes each block before handing
-// it back to the heap, so what a container held does not linger there.
+// it back to the heap, so what a container held does not linger there,
+// and unlocks it, for any part that was locked in memory.
 template <typename T>
 struct WipingAllocator {
   using value_type = T;
@@ -31,6 +32,7 @@ struct WipingAllocator {
 
   void deallocate(T* block, std::size_t count) {
     SecureWipe(block, count * sizeof(T));
+    UnlockMemory(block, count * sizeof(T));
     ::operator delete(block, kAlignment);
   }
 
