@@ -8,7 +8,6 @@
 // What each system offers is decided once, in the first part; the classes
 // after it are the same on every system.
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +21,7 @@
 #endif
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>

@@ -1,6 +1,5 @@
 // The process on POSIX systems: no core, on Linux no memory readable by
 // others, and the hidden temporary removed whatever signal ends the run.
-#include <signal.h>
 #include <sys/resource.h>
 #ifdef __linux__
 #include <sched.h>
