@@ -137,14 +137,12 @@ void Rewrite(int fd) {
   const int writer = Writer(fd);
   struct stat status;
   unsigned char first;
-  if (writer < 0 || NEXT(fstat)(writer, &status) != 0 ||
-      pread(fd, &first, 1, 0) != 1) {
-    return;
+  if (NEXT(fstat)(fd, &status) == 0 && pread(fd, &first, 1, 0) == 1) {
+    first ^= 1;
+    (void)!pwrite(writer, &first, 1, 0);
+    const timespec times[] = {status.st_atim, status.st_mtim};
+    futimens(writer, times);
   }
-  first ^= 1;
-  (void)!pwrite(writer, &first, 1, 0);
-  const timespec times[] = {status.st_atim, status.st_mtim};
-  futimens(writer, times);
   NEXT(close)(writer);
 }
 
