@@ -231,8 +231,7 @@ int fcntl(int fd, int command, ...) {
   va_start(args, command);
   void* argument = va_arg(args, void*);
   va_end(args);
-  const long value = reinterpret_cast<long>(argument);
-  if (command == F_SETLEASE && value == F_RDLCK && Refused("lease")) {
+  if (command == F_SETLEASE && Refused("lease")) {
     return errno = EACCES, -1;
   }
   const int result = NEXT(fcntl)(fd, command, argument);
