@@ -118,8 +118,8 @@ int WatchWrites(int fd) {
 bool WriteSeen(int queue) {
   struct kevent seen {};
   const timespec now{};
-  return RetryInterrupted([&] { return ::kevent(queue, nullptr, 0, &seen, 1, &now); })
-         != 0;
+  return RetryInterrupted(
+             [&] { return ::kevent(queue, nullptr, 0, &seen, 1, &now); }) != 0;
 }
 #else
 int WatchWrites(int /*fd*/) { return -1; }
@@ -269,8 +269,8 @@ bool TransferAll(std::size_t size, Step step) {
 // where another opener holds one. Where the file system has no such lock,
 // the file is read unlocked.
 bool LockAgainstOthers(int fd) {
-  return RetryInterrupted([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0 ||
-         FileSystemCannot(errno);
+  const auto lock = [fd] { return ::flock(fd, LOCK_EX | LOCK_NB); };
+  return RetryInterrupted(lock) == 0 || FileSystemCannot(errno);
 }
 
 // F_GETFL fails only on a bad descriptor, and this one was just opened.
@@ -360,8 +360,8 @@ class PosixInputFile final : public InputFile {
 
   bool ConfirmUnchanged() override {
     std::uint8_t beyond = 0;
-    return RetryInterrupted([&] { return ::read(fd_.get(), &beyond, 1); }) == 0 &&
-           watch_.Confirm();
+    const auto read_beyond = [&] { return ::read(fd_.get(), &beyond, 1); };
+    return RetryInterrupted(read_beyond) == 0 && watch_.Confirm();
   }
 
  private:
@@ -408,8 +408,8 @@ bool SyncDirectory(int directory) {
     return ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   }));
   if (!readable.valid()) return errno == EACCES;
-  return RetryInterrupted([&] { return SyncToDisk(readable.get(), true); }) == 0 ||
-         FileSystemCannot(errno);
+  const auto sync = [&] { return SyncToDisk(readable.get(), true); };
+  return RetryInterrupted(sync) == 0 || FileSystemCannot(errno);
 }
 
 // Written bytes handed to the disk at a time while the run goes on, so the
@@ -462,7 +462,8 @@ class PosixOutputFile final : public OutputFile {
   // after: a crash leaves no output or a complete one, never a partial one.
   // A hidden temporary goes whatever the outcome.
   PublishResult Publish() override {
-    if (RetryInterrupted([this] { return SyncToDisk(fd_.get(), false); }) != 0) {
+    const auto sync = [this] { return SyncToDisk(fd_.get(), false); };
+    if (RetryInterrupted(sync) != 0) {
       Discard();
       return PublishResult::kFailed;
     }

@@ -124,7 +124,8 @@ bool SetDeleteOnClose(HANDLE handle, bool deleted) {
 // run (nor an earlier attempt of this one) holds. It is deleted when its
 // handle closes, so a killed run leaves nothing behind, until publishing
 // keeps it.
-std::pair<HANDLE, std::string> CreateDeleteOnCloseTemporary(const std::string& prefix) {
+std::pair<HANDLE, std::string> CreateDeleteOnCloseTemporary(
+    const std::string& prefix) {
   const DWORD process = ::GetCurrentProcessId();
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     char name[64];
@@ -223,7 +224,8 @@ std::unique_ptr<InputFile> OpenInput(const char* path) {
 
 std::unique_ptr<OutputFile> CreateOutput(const char* path) {
   if (!NamesAFile(path) || Exists(path)) return nullptr;
-  auto [handle, temporary] = CreateDeleteOnCloseTemporary(DirectoryPrefixOf(path));
+  auto [handle, temporary] =
+      CreateDeleteOnCloseTemporary(DirectoryPrefixOf(path));
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<Win32OutputFile>(handle, path, std::move(temporary));
 }
