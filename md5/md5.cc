@@ -76,7 +76,7 @@ constexpr Round kRounds[4] = {
     {I, {6, 10, 15, 21}, 0, 7},
 };
 
-void Encode(std::uint8_t* out, const std::uint32_t* words, std::size_t count) {
+void StoreWordsLittleEndian(std::uint8_t* out, const std::uint32_t* words, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     StoreLittleEndian(words[i], out + 4 * i);
   }
@@ -148,12 +148,12 @@ void MD5Update(MD5_CTX* context, const std::uint8_t* input,
 
 void MD5Final(std::uint8_t digest[16], MD5_CTX* context) {
   std::uint8_t bits[sizeof context->count];
-  Encode(bits, context->count, std::size(context->count));
+  StoreWordsLittleEndian(bits, context->count, std::size(context->count));
   const std::uint32_t index = (context->count[0] >> 3) & 0x3F;
   const std::uint32_t padLen = (index < 56) ? (56 - index) : (120 - index);
   MD5Update(context, PADDING, padLen);
   MD5Update(context, bits, sizeof bits);
-  Encode(digest, context->state, std::size(context->state));
+  StoreWordsLittleEndian(digest, context->state, std::size(context->state));
   SecureWipe(context, sizeof(*context));
 }
 
