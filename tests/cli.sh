@@ -98,7 +98,7 @@ if [ -n "$steered" ]; then
     { via=(setpriv --reuid=65534 --regid=65534 --clear-groups) &&
       chmod 777 .; }
   mkdir -m 777 from && hidden=$([ -n "$fallback" ] && echo 1 || echo 0)
-  steer=TARNWICK_FAIL=linkat:2 stopped '
+  steer=TARNWICK_FAIL=linkat:ENOENT stopped '
     grep -qa secret-pw /proc/$pid/cmdline && fail "the password shows"
     grep -Eq "core file size +0 +0 " /proc/$pid/limits || fail "a core"
     [ "$(stat -c %u /proc/$pid/status)" = 0 ] || fail "dumpable"
