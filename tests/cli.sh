@@ -18,6 +18,9 @@ preload=${preload%%:*}
 failures=0
 fail() { echo "FAIL: $*" && failures=$((failures + 1)); }
 fallback=$([ "${TARNWICK_REFUSE:-nothing}" != nothing ] && echo yes)
+# The sweeps of memory, stack and signals run once, on the plainest path
+# that has a hidden temporary to leave behind.
+sweeps=$([ "${TARNWICK_REFUSE:-}" = tmpfile ] && echo yes)
 sanitized=$(grep -qa __asan_init "$bin" && echo yes)
 # A static executable ignores the preloaded interposer: its runs go unsteered
 # and the rows that probe or stop a run are left out.
@@ -115,12 +118,13 @@ fi
 
 # Memory short anywhere, from where the loader succeeds up to enough (the
 # threads' stacks fail first, and one thread does the run); not under the
-# sanitizers, whose shadow memory alone exceeds any such limit.
+# sanitizers, whose shadow memory alone exceeds any such limit. Each
+# allocation that can fail first spans 76 KiB of limits or more.
 limited() { (ulimit -v $1 && exec "$bin" "${@:2}") >"$work.out" 2>/dev/null; }
-[ -n "$sanitized" ] || for option in -e -d; do
+[ -z "$sweeps" ] || [ -n "$sanitized" ] || for option in -e -d; do
   input=plain && [ $option = -e ] || input=sealed
   kib=4096 && while limited $kib; [ $? = 127 ]; do kib=$((kib + 64)); done
-  for kib in $(seq $kib 16 65536); do
+  for kib in $(seq $kib 64 65536); do
     limited $kib $option '' $input out
     status=$? && [ $status = 0 ] && rm out && break
     [ $status = 1 ] && cmp -s "$work.out" <(echo 'Out of memory.') &&
@@ -135,10 +139,10 @@ via=(sh -c 'ulimit -f 64 && exec "$@"' _)
 check 1 'Output file write failed.\n' -e pw plain out
 check 1 'Output file write failed.\n' -D '' sealed out
 
-# On the fallback path, every signal that ends a run by default, sent as the
-# hidden temporary is made, removes it first (with threads or without: a
-# decode this large has them); a signal the caller ignores stays ignored.
-[ -z "$fallback" ] || {
+# Every signal that ends a run by default, sent as the hidden temporary is
+# made, removes it first (with threads or without: a decode this large has
+# them); a signal the caller ignores stays ignored.
+[ -z "$sweeps" ] || {
   ASAN_OPTIONS=${ASAN_OPTIONS:-}:handle_segv=0:handle_sigbus=0
   export ASAN_OPTIONS=$ASAN_OPTIONS:handle_sigfpe=0
   # Out of stack, on any thread, a run still removes it.
