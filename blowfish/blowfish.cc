@@ -29,7 +29,8 @@ static_assert(kSBoxWords * sizeof(std::uint32_t) <= kTableBytes);
 
 // A zeroed table, kept out of swap where the system's limits allow it.
 std::uint32_t* NewTable() {
-  auto* table = new (std::align_val_t{kPageSize}) std::uint32_t[kTableBytes / sizeof(std::uint32_t)]();
+  auto* table = new (std::align_val_t{kPageSize})
+      std::uint32_t[kTableBytes / sizeof(std::uint32_t)]();
   LockInMemory(table, kTableBytes);
   return table;
 }
@@ -64,7 +65,7 @@ void TransformBlock(const std::uint8_t* in, std::uint8_t* out, Walk walk) {
 
 // The 16 rounds over one block's halves, subkeys `p` first to last.
 void RoundsOnHalves(const std::uint32_t* p, const std::uint32_t* s,
-              std::uint32_t* left, std::uint32_t* right) {
+                    std::uint32_t* left, std::uint32_t* right) {
   std::uint32_t l[1] = {*left};
   std::uint32_t r[1] = {*right};
   tarnwick::blowfish::Rounds(p, s, l, r);
@@ -150,9 +151,9 @@ std::uint32_t CBlowFish::Encode(const std::uint8_t* in, std::uint8_t* out,
     std::uint8_t block[kBlockSize] = {};
     std::copy(in + whole, in + size, block);
     TransformBlock(block, out + whole,
-                 [this](std::uint32_t* l, std::uint32_t* r) {
-                   Blowfish_encipher(l, r);
-                 });
+                   [this](std::uint32_t* l, std::uint32_t* r) {
+                     Blowfish_encipher(l, r);
+                   });
   }
   return total;
 }
@@ -166,10 +167,9 @@ void CBlowFish::Decode(const std::uint8_t* in, std::uint8_t* out,
   const std::uint32_t last = (blocks - 1) * kBlockSize;
   FastestKernel()(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), in, out,
                   blocks - 1);
-  TransformBlock(in + last, out + last,
-               [this](std::uint32_t* l, std::uint32_t* r) {
-                 Blowfish_decipher(l, r);
-               });
+  TransformBlock(
+      in + last, out + last,
+      [this](std::uint32_t* l, std::uint32_t* r) { Blowfish_decipher(l, r); });
 }
 
 void CBlowFish::Blowfish_encipher(std::uint32_t* left,
@@ -180,5 +180,6 @@ void CBlowFish::Blowfish_encipher(std::uint32_t* left,
 // The same steps with the subkeys in reverse order.
 void CBlowFish::Blowfish_decipher(std::uint32_t* left,
                                   std::uint32_t* right) const {
-  RoundsOnHalves(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), left, right);
+  RoundsOnHalves(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), left,
+                 right);
 }
