@@ -52,7 +52,7 @@ Bytes Input(const std::string& input) {
   const std::string value = input.substr(input.find(':') + 1);
   if (kind == "hex") return FromHex(value);
   if (kind == "record") return Enciphered(FromHex(value));
-  const Bytes data = testing::RandomBytes(std::stoul(value), 1);
+  Bytes data = testing::RandomBytes(std::stoul(value), 1);
   if (kind == "plain") return data;
   Bytes record(4);
   for (int i = 0; i < 4; ++i) record[i] = data.size() >> (8 * i);
