@@ -133,15 +133,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::ValuesIn(testing::DataLines("commands.txt")),
                        ::testing::Values(1u, 3u)));
 
-// A creation that fails forgets its name, which may be another's file.
-TEST(CommandsTest, AFailedTemporaryLeavesItsNameAlone) {
-  TemporaryName name;
+// Each temporary takes a new name, and a creation that fails forgets its
+// name, which may be another's file.
+TEST(CommandsTest, TemporariesTakeNewNamesAndFailuresForgetThem) {
+  TemporaryName made, failed;
+  close(CreateTemporary(AT_FDCWD, made));
   setenv("TARNWICK_FAIL", "create:EEXIST", 1);
-  EXPECT_EQ(CreateTemporary(AT_FDCWD, name), -1);
+  EXPECT_EQ(CreateTemporary(AT_FDCWD, failed), -1);
   unsetenv("TARNWICK_FAIL");
-  close(open(name.data(), O_CREAT | O_WRONLY, 0600));
+  EXPECT_NE(made, failed);
+  close(open(failed.data(), O_CREAT | O_WRONLY, 0600));
   RemoveTemporary();
-  EXPECT_EQ(unlink(name.data()), 0);
+  EXPECT_EQ(unlink(failed.data()), 0);
+  EXPECT_NE(unlink(made.data()), 0);
 }
 
 }  // namespace
