@@ -18,13 +18,16 @@ preload=${preload%%:*}
 failures=0
 fail() { echo "FAIL: $*" && failures=$((failures + 1)); }
 fallback=$([ "${TARNWICK_REFUSE:-nothing}" != nothing ] && echo yes)
-# The sweeps of memory, stack and signals run once, on the plainest path
-# that has a hidden temporary to leave behind.
-sweeps=$([ "${TARNWICK_REFUSE:-}" = tmpfile ] && echo yes)
 sanitized=$(grep -qa __asan_init "$bin" && echo yes)
 # A static executable ignores the preloaded interposer: its runs go unsteered
 # and the rows that probe or stop a run are left out.
 steered=$(readelf -l "$bin" | grep -q INTERP && echo yes)
+# The sweeps of memory, stack and signals run once, on the plainest path
+# that has a hidden temporary to leave behind; a static executable, with its
+# own C library, has the memory sweep too.
+sweeps=$([ "${TARNWICK_REFUSE:-}" = tmpfile ] && echo yes)
+memory_sweep=$({ [ -n "$sweeps" ] || [ -z "$steered" ]; } &&
+  [ -z "$sanitized" ] && echo yes)
 # Each run is started by the command in the array via, if any; with
 # steer=VARIABLE=VALUE, that variable steers the preloaded calls of one run.
 via=()
@@ -121,7 +124,7 @@ fi
 # sanitizers, whose shadow memory alone exceeds any such limit. Each
 # allocation that can fail first spans 76 KiB of limits or more.
 limited() { (ulimit -v $1 && exec "$bin" "${@:2}") >"$work.out" 2>/dev/null; }
-[ -z "$sweeps" ] || [ -n "$sanitized" ] || for option in -e -d; do
+[ -z "$memory_sweep" ] || for option in -e -d; do
   input=plain && [ $option = -e ] || input=sealed
   kib=4096 && while limited $kib; [ $? = 127 ]; do kib=$((kib + 64)); done
   for kib in $(seq $kib 64 65536); do
