@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # lint.sh: clang-tidy (checks in .clang-tidy) and cppcheck over every source
-# of the lint preset's compile_commands.json. Fails on any finding.
+# of the lint preset's compile_commands.json, and clang-format (.clang-format)
+# over every C++ file. Fails on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,3 +20,6 @@ cppcheck --project="$commands/compile_commands.json" --library=googletest \
   --enable=warning,style,performance,portability --std=c++20 \
   --suppress=missingIncludeSystem --inline-suppr --error-exitcode=1 -q -j 2
 echo "lint: cppcheck clean"
+
+git ls-files -- '*.cc' '*.h' | xargs clang-format --dry-run --Werror
+echo "lint: clang-format clean"

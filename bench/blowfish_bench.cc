@@ -25,11 +25,13 @@
 
 namespace {
 
-constexpr std::uint8_t kKey[16] = {0x0f, 0x1e, 0x2d, 0x3c, 0x4b, 0x5a, 0x69, 0x78,
-                                   0x87, 0x96, 0xa5, 0xb4, 0xc3, 0xd2, 0xe1, 0xf0};
+constexpr std::uint8_t kKey[16] = {0x0f, 0x1e, 0x2d, 0x3c, 0x4b, 0x5a,
+                                   0x69, 0x78, 0x87, 0x96, 0xa5, 0xb4,
+                                   0xc3, 0xd2, 0xe1, 0xf0};
 
 // Runs `pass` over a `size`-byte buffer into another once per iteration.
-using Pass = std::function<void(const std::uint8_t*, std::uint8_t*, std::size_t)>;
+using Pass =
+    std::function<void(const std::uint8_t*, std::uint8_t*, std::size_t)>;
 
 void Measure(benchmark::State& state, const Pass& pass) {
   const auto size = static_cast<std::size_t>(state.range(0));
@@ -46,18 +48,20 @@ void Measure(benchmark::State& state, const Pass& pass) {
 void Register(const std::string& name, const Pass& pass) {
   auto* bench = benchmark::RegisterBenchmark(
       name.c_str(), [pass](benchmark::State& state) { Measure(state, pass); });
-  for (std::int64_t size = 1 << 10; size <= 1 << 26; size *= 4) bench->Arg(size);
+  for (std::int64_t size = 1 << 10; size <= 1 << 26; size *= 4)
+    bench->Arg(size);
   bench->Unit(benchmark::kMillisecond);
 }
 
 Pass OpenSsl(int direction) {
   static BF_KEY schedule;
   BF_set_key(&schedule, sizeof kKey, kKey);
-  return [direction](const std::uint8_t* in, std::uint8_t* out, std::size_t size) {
-    for (std::size_t i = 0; i < size; i += 8) {
-      BF_ecb_encrypt(in + i, out + i, &schedule, direction);
-    }
-  };
+  return
+      [direction](const std::uint8_t* in, std::uint8_t* out, std::size_t size) {
+        for (std::size_t i = 0; i < size; i += 8) {
+          BF_ecb_encrypt(in + i, out + i, &schedule, direction);
+        }
+      };
 }
 
 #ifdef TARNWICK_HAVE_GCRYPT
@@ -68,10 +72,10 @@ void RegisterGcrypt() {
   static gcry_cipher_hd_t handle = nullptr;
   gcry_cipher_open(&handle, GCRY_CIPHER_BLOWFISH, GCRY_CIPHER_MODE_ECB, 0);
   gcry_cipher_setkey(handle, kKey, sizeof kKey);
-  Register("gcrypt_encrypt", [](const std::uint8_t* in, std::uint8_t* out,
-                                std::size_t size) {
-    gcry_cipher_encrypt(handle, out, size, in, size);
-  });
+  Register("gcrypt_encrypt",
+           [](const std::uint8_t* in, std::uint8_t* out, std::size_t size) {
+             gcry_cipher_encrypt(handle, out, size, in, size);
+           });
 }
 #endif
 
@@ -79,10 +83,10 @@ void RegisterGcrypt() {
 void RegisterNettle() {
   static blowfish_ctx context;
   blowfish_set_key(&context, sizeof kKey, kKey);
-  Register("nettle_encrypt", [](const std::uint8_t* in, std::uint8_t* out,
-                                std::size_t size) {
-    blowfish_encrypt(&context, size, out, in);
-  });
+  Register("nettle_encrypt",
+           [](const std::uint8_t* in, std::uint8_t* out, std::size_t size) {
+             blowfish_encrypt(&context, size, out, in);
+           });
 }
 #endif
 

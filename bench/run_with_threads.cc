@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   char* end = nullptr;
   const unsigned long threads = std::strtoul(argv[1], &end, 10);
   if (*end != '\0' || threads == 0 || threads > 64) return 2;
-  const auto command =
-      std::strcmp(argv[2], "-e") == 0 ? tarnwick::EncodeFile : tarnwick::DecodeFile;
+  const auto command = std::strcmp(argv[2], "-e") == 0 ? tarnwick::EncodeFile
+                                                       : tarnwick::DecodeFile;
   return command(argv[3], argv[4], argv[5], static_cast<unsigned>(threads));
 }

@@ -29,7 +29,8 @@ static_assert(kSBoxWords * sizeof(std::uint32_t) <= kTableBytes);
 
 // A zeroed table, kept out of swap where the system's limits allow it.
 std::uint32_t* NewTable() {
-  auto* table = new (std::align_val_t{kPageSize}) std::uint32_t[kTableBytes / sizeof(std::uint32_t)]();
+  auto* table = new (std::align_val_t{kPageSize})
+      std::uint32_t[kTableBytes / sizeof(std::uint32_t)]();
   LockInMemory(table, kTableBytes);
   return table;
 }
@@ -51,9 +52,10 @@ class ReversedSubkeys {
   std::array<std::uint32_t, kSubkeys> words_;
 };
 
-// Runs one 8-byte block from `in` to `out` through a single-block walk.
+// Loads one 8-byte block from `in` as its two halves, runs `walk` over them
+// and stores them to `out`.
 template <typename Walk>
-void ThroughBlock(const std::uint8_t* in, std::uint8_t* out, Walk walk) {
+void TransformBlock(const std::uint8_t* in, std::uint8_t* out, Walk walk) {
   std::uint32_t left = LoadLittleEndian(in);
   std::uint32_t right = LoadLittleEndian(in + 4);
   walk(&left, &right);
@@ -62,8 +64,8 @@ void ThroughBlock(const std::uint8_t* in, std::uint8_t* out, Walk walk) {
 }
 
 // The 16 rounds over one block's halves, subkeys `p` first to last.
-void OneBlock(const std::uint32_t* p, const std::uint32_t* s,
-              std::uint32_t* left, std::uint32_t* right) {
+void RoundsOnHalves(const std::uint32_t* p, const std::uint32_t* s,
+                    std::uint32_t* left, std::uint32_t* right) {
   std::uint32_t l[1] = {*left};
   std::uint32_t r[1] = {*right};
   tarnwick::blowfish::Rounds(p, s, l, r);
@@ -148,10 +150,10 @@ std::uint32_t CBlowFish::Encode(const std::uint8_t* in, std::uint8_t* out,
   if (whole < total) {
     std::uint8_t block[kBlockSize] = {};
     std::copy(in + whole, in + size, block);
-    ThroughBlock(block, out + whole,
-                 [this](std::uint32_t* l, std::uint32_t* r) {
-                   Blowfish_encipher(l, r);
-                 });
+    TransformBlock(block, out + whole,
+                   [this](std::uint32_t* l, std::uint32_t* r) {
+                     Blowfish_encipher(l, r);
+                   });
   }
   return total;
 }
@@ -165,19 +167,19 @@ void CBlowFish::Decode(const std::uint8_t* in, std::uint8_t* out,
   const std::uint32_t last = (blocks - 1) * kBlockSize;
   FastestKernel()(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), in, out,
                   blocks - 1);
-  ThroughBlock(in + last, out + last,
-               [this](std::uint32_t* l, std::uint32_t* r) {
-                 Blowfish_decipher(l, r);
-               });
+  TransformBlock(
+      in + last, out + last,
+      [this](std::uint32_t* l, std::uint32_t* r) { Blowfish_decipher(l, r); });
 }
 
 void CBlowFish::Blowfish_encipher(std::uint32_t* left,
                                   std::uint32_t* right) const {
-  OneBlock(PArray.get(), SBoxes.get(), left, right);
+  RoundsOnHalves(PArray.get(), SBoxes.get(), left, right);
 }
 
 // The same steps with the subkeys in reverse order.
 void CBlowFish::Blowfish_decipher(std::uint32_t* left,
                                   std::uint32_t* right) const {
-  OneBlock(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), left, right);
+  RoundsOnHalves(ReversedSubkeys(PArray.get()).data(), SBoxes.get(), left,
+                 right);
 }

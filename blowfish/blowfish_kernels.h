@@ -61,9 +61,9 @@ void InterleavedKernel(const std::uint32_t* subkeys,
                        std::uint8_t* out, std::size_t blocks);
 
 #ifdef TARNWICK_X86_KERNELS
-void Avx512VbmiKernel(const std::uint32_t* subkeys,
-                      const std::uint32_t* sboxes, const std::uint8_t* in,
-                      std::uint8_t* out, std::size_t blocks);
+void Avx512VbmiKernel(const std::uint32_t* subkeys, const std::uint32_t* sboxes,
+                      const std::uint8_t* in, std::uint8_t* out,
+                      std::size_t blocks);
 // Defined with the portable kernels: it runs before anything knows whether
 // the CPU has AVX-512, so it must not be compiled for it.
 bool Avx512VbmiSupported();

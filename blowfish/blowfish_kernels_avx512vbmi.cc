@@ -30,7 +30,6 @@
 namespace tarnwick::blowfish {
 namespace {
 
-
 using Planes = __m512i[4];
 // [S-box][byte plane][quarter of the 256 entries]
 using Tables = __m512i[4][4][4];
@@ -43,7 +42,8 @@ constexpr Index Gather(int stride, int skip) {
   Index index{};
   for (int plane = 0; plane < 4; ++plane) {
     for (int e = 0; e < 16; ++e) {
-      index[16 * plane + e] = static_cast<std::uint8_t>(stride * e + skip + plane);
+      index[16 * plane + e] =
+          static_cast<std::uint8_t>(stride * e + skip + plane);
     }
   }
   return index;
@@ -55,8 +55,8 @@ constexpr Index Join(int first) {
   Index index{};
   for (int b = 0; b < 8; ++b) {
     for (int i = 0; i < 8; ++i) {
-      index[8 * b + i] =
-          static_cast<std::uint8_t>((i < 4 ? 0 : 64) + 16 * (i % 4) + first + b);
+      index[8 * b + i] = static_cast<std::uint8_t>((i < 4 ? 0 : 64) +
+                                                   16 * (i % 4) + first + b);
     }
   }
   return index;
@@ -68,7 +68,9 @@ constexpr Index kRightPlanes = Gather(8, 4);
 constexpr Index kJoinLow = Join(0);
 constexpr Index kJoinHigh = Join(8);
 
-__m512i LoadIndex(const Index& index) { return _mm512_loadu_si512(index.data()); }
+__m512i LoadIndex(const Index& index) {
+  return _mm512_loadu_si512(index.data());
+}
 
 // A 4x4 transpose of 128-bit lanes across four vectors; its own inverse.
 void TransposeLanes(Planes& v) {
@@ -116,7 +118,8 @@ void Store(Planes& l, Planes& r, std::uint8_t* out) {
   TransposeLanes(l);
   TransposeLanes(r);
   for (int q = 0; q < 4; ++q) {
-    _mm512_storeu_si512(out + 128 * q, _mm512_permutex2var_epi8(l[q], low, r[q]));
+    _mm512_storeu_si512(out + 128 * q,
+                        _mm512_permutex2var_epi8(l[q], low, r[q]));
     _mm512_storeu_si512(out + 128 * q + 64,
                         _mm512_permutex2var_epi8(l[q], high, r[q]));
   }
@@ -218,9 +221,9 @@ void RunSets(const Tables& t, const SpreadKeys& k, const std::uint8_t* in,
 
 }  // namespace
 
-void Avx512VbmiKernel(const std::uint32_t* subkeys,
-                      const std::uint32_t* sboxes, const std::uint8_t* in,
-                      std::uint8_t* out, std::size_t blocks) {
+void Avx512VbmiKernel(const std::uint32_t* subkeys, const std::uint32_t* sboxes,
+                      const std::uint8_t* in, std::uint8_t* out,
+                      std::size_t blocks) {
   std::size_t b = 0;
   if (blocks >= 64) {
     Tables t;

@@ -14,21 +14,17 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 std::string folder, in, out, again;  // a scratch folder of the run's own
-
-std::string Read(const std::string& name) {
-  std::ifstream file(name);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const auto scratch = std::filesystem::temp_directory_path() / "fuzz.XXXXXX";
+  const auto scratch = fs::temp_directory_path() / "fuzz.XXXXXX";
   folder = mkdtemp(std::string(scratch).data());
   (void)std::atexit([] {
     std::error_code ignored;  // nothing to report to at exit
-    std::filesystem::remove_all(folder, ignored);
+    fs::remove_all(folder, ignored);
   });
   in = folder + "/in", out = folder + "/out", again = folder + "/again";
   return std::freopen("/dev/null", "w", stdout) == nullptr;  // the messages
@@ -42,13 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string file(data + 1 + length, data + size);
   if (password.find('\0') != std::string::npos) return 0;
   std::ofstream(in) << file;
-  const int status = tarnwick::DecodeFile(password.c_str(), in.c_str(),
-                                          out.c_str());
-  if ((status == 0) != std::filesystem::exists(out)) std::abort();
+  const int status =
+      tarnwick::DecodeFile(password.c_str(), in.c_str(), out.c_str());
+  if ((status == 0) != fs::exists(out)) std::abort();
   if (status == 0) {
     tarnwick::EncodeFile(password.c_str(), out.c_str(), again.c_str());
-    const std::string sealed = Read(again);
-    const std::size_t unpadded = 2 + (4 + Read(out).size()) / 8 * 8;
+    std::ifstream sealed_file(again);
+    const std::string sealed(std::istreambuf_iterator<char>(sealed_file), {});
+    const std::size_t unpadded = 2 + (4 + fs::file_size(out)) / 8 * 8;
     if (sealed.size() != file.size() ||
         file.compare(0, unpadded, sealed, 0, unpadded) != 0) {
       std::abort();

@@ -65,8 +65,8 @@ constexpr int kBlockWords = 16;
 struct Round {
   RoundFunction f;
   int shifts[kShiftCycle];
-  int first_word;  // message word of the round's first step
-  int word_stride; // how far the message word advances, mod 16, per step
+  int first_word;   // message word of the round's first step
+  int word_stride;  // how far the message word advances, mod 16, per step
 };
 
 constexpr Round kRounds[4] = {
@@ -76,14 +76,16 @@ constexpr Round kRounds[4] = {
     {I, {6, 10, 15, 21}, 0, 7},
 };
 
-void Encode(std::uint8_t* out, const std::uint32_t* words, std::size_t count) {
+void StoreWordsLittleEndian(std::uint8_t* out, const std::uint32_t* words,
+                            std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     StoreLittleEndian(words[i], out + 4 * i);
   }
 }
 
 // Folds one 64-byte block, at any alignment, into `state`.
-void MD5Transform(std::uint32_t state[4], const std::uint8_t block[kBlockBytes]) {
+void MD5Transform(std::uint32_t state[4],
+                  const std::uint8_t block[kBlockBytes]) {
   std::uint32_t x[kBlockWords];
   for (std::size_t i = 0; i < std::size(x); ++i) {
     x[i] = LoadLittleEndian(block + 4 * i);
@@ -143,17 +145,18 @@ void MD5Update(MD5_CTX* context, const std::uint8_t* input,
     }
     index = 0;
   }
-  if (inputLen > i) std::memcpy(&context->buffer[index], &input[i], inputLen - i);
+  if (inputLen > i)
+    std::memcpy(&context->buffer[index], &input[i], inputLen - i);
 }
 
 void MD5Final(std::uint8_t digest[16], MD5_CTX* context) {
   std::uint8_t bits[sizeof context->count];
-  Encode(bits, context->count, std::size(context->count));
+  StoreWordsLittleEndian(bits, context->count, std::size(context->count));
   const std::uint32_t index = (context->count[0] >> 3) & 0x3F;
   const std::uint32_t padLen = (index < 56) ? (56 - index) : (120 - index);
   MD5Update(context, PADDING, padLen);
   MD5Update(context, bits, sizeof bits);
-  Encode(digest, context->state, std::size(context->state));
+  StoreWordsLittleEndian(digest, context->state, std::size(context->state));
   SecureWipe(context, sizeof(*context));
 }
 

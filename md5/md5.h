@@ -17,9 +17,9 @@
 
 // MD5 message digest as RFC 1321 defines it, under its reference interface.
 struct MD5_CTX {
-  std::uint32_t state[4];    // chaining values A, B, C, D
-  std::uint32_t count[2];    // message length in bits mod 2^64, low word first
-  std::uint8_t buffer[64];   // absorbed bytes not yet transformed
+  std::uint32_t state[4];   // chaining values A, B, C, D
+  std::uint32_t count[2];   // message length in bits mod 2^64, low word first
+  std::uint8_t buffer[64];  // absorbed bytes not yet transformed
 };
 
 TARNWICK_MD5_API void MD5Init(MD5_CTX* context);

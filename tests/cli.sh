@@ -22,6 +22,12 @@ sanitized=$(grep -qa __asan_init "$bin" && echo yes)
 # A static executable ignores the preloaded interposer: its runs go unsteered
 # and the rows that probe or stop a run are left out.
 steered=$(readelf -l "$bin" | grep -q INTERP && echo yes)
+# The sweeps of memory, stack and signals run once, on the plainest path
+# that has a hidden temporary to leave behind; a static executable, with its
+# own C library, has the memory sweep too.
+sweeps=$([ "${TARNWICK_REFUSE:-}" = tmpfile ] && echo yes)
+memory_sweep=$({ [ -n "$sweeps" ] || [ -z "$steered" ]; } &&
+  [ -z "$sanitized" ] && echo yes)
 # Each run is started by the command in the array via, if any; with
 # steer=VARIABLE=VALUE, that variable steers the preloaded calls of one run.
 via=()
@@ -98,7 +104,7 @@ if [ -n "$steered" ]; then
     { via=(setpriv --reuid=65534 --regid=65534 --clear-groups) &&
       chmod 777 .; }
   mkdir -m 777 from && hidden=$([ -n "$fallback" ] && echo 1 || echo 0)
-  steer=TARNWICK_FAIL=linkat:2 stopped '
+  steer=TARNWICK_FAIL=linkat:ENOENT stopped '
     grep -qa secret-pw /proc/$pid/cmdline && fail "the password shows"
     grep -Eq "core file size +0 +0 " /proc/$pid/limits || fail "a core"
     [ "$(stat -c %u /proc/$pid/status)" = 0 ] || fail "dumpable"
@@ -115,12 +121,13 @@ fi
 
 # Memory short anywhere, from where the loader succeeds up to enough (the
 # threads' stacks fail first, and one thread does the run); not under the
-# sanitizers, whose shadow memory alone exceeds any such limit.
+# sanitizers, whose shadow memory alone exceeds any such limit. Each
+# allocation that can fail first spans 76 KiB of limits or more.
 limited() { (ulimit -v $1 && exec "$bin" "${@:2}") >"$work.out" 2>/dev/null; }
-[ -n "$sanitized" ] || for option in -e -d; do
+[ -z "$memory_sweep" ] || for option in -e -d; do
   input=plain && [ $option = -e ] || input=sealed
   kib=4096 && while limited $kib; [ $? = 127 ]; do kib=$((kib + 64)); done
-  for kib in $(seq $kib 16 65536); do
+  for kib in $(seq $kib 64 65536); do
     limited $kib $option '' $input out
     status=$? && [ $status = 0 ] && rm out && break
     [ $status = 1 ] && cmp -s "$work.out" <(echo 'Out of memory.') &&
@@ -135,10 +142,10 @@ via=(sh -c 'ulimit -f 64 && exec "$@"' _)
 check 1 'Output file write failed.\n' -e pw plain out
 check 1 'Output file write failed.\n' -D '' sealed out
 
-# On the fallback path, every signal that ends a run by default, sent as the
-# hidden temporary is made, removes it first (with threads or without: a
-# decode this large has them); a signal the caller ignores stays ignored.
-[ -z "$fallback" ] || {
+# Every signal that ends a run by default, sent as the hidden temporary is
+# made, removes it first (with threads or without: a decode this large has
+# them); a signal the caller ignores stays ignored.
+[ -z "$sweeps" ] || {
   ASAN_OPTIONS=${ASAN_OPTIONS:-}:handle_segv=0:handle_sigbus=0
   export ASAN_OPTIONS=$ASAN_OPTIONS:handle_sigfpe=0
   # Out of stack, on any thread, a run still removes it.

@@ -7,11 +7,12 @@
 //                               file layer's fallbacks then run on a file
 //                               system that has them all
 // On files (descriptors above 2):
-//   TARNWICK_FAIL=CALL[:ERRNO]  flock, linkat (of a descriptor), link (a
+//   TARNWICK_FAIL=CALL[:ERROR]  flock, linkat (of a descriptor), link (a
 //                               linkat by name), renameat2, renameat,
 //                               openat (of a directory to read), create
 //                               (openat with O_EXCL), fdatasync, fsync or
-//                               close fails, with EIO or ERRNO
+//                               close fails, with EIO or the error named,
+//                               as EEXIST
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size or mtime changed
@@ -58,12 +59,21 @@ bool Interrupted(int fd = 3) {
   return true;
 }
 
+// The error number that the C library names `name`.
+int ErrorNumber(const char* name) {
+  for (int number = 1; number < 4096; ++number) {
+    const char* known = strerrorname_np(number);
+    if (known && strcmp(known, name) == 0) return number;
+  }
+  abort();  // a misspelt name
+}
+
 bool Failing(const char* call) {
   const char* fail = getenv("TARNWICK_FAIL");
   const size_t length = strlen(call);
   if (!fail || strncmp(fail, call, length) != 0) return false;
   if (fail[length] != '\0' && fail[length] != ':') return false;
-  errno = fail[length] ? atoi(fail + length + 1) : EIO;
+  errno = fail[length] ? ErrorNumber(fail + length + 1) : EIO;
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -22,15 +23,26 @@ inline Bytes FromHex(const std::string& hex) {
   return bytes;
 }
 
-// The lines of a file in testdata/, but blank lines and # comments.
-inline std::vector<std::string> DataLines(const std::string& name) {
+// A row of a file in testdata/; tests print it by its line number.
+struct Row {
+  int line;
+  std::string text;
+};
+
+inline void PrintTo(const Row& row, std::ostream* out) {
+  *out << "line " << row.line;
+}
+
+// The rows of a file in testdata/: all but blank lines and # comments.
+inline std::vector<Row> DataLines(const std::string& name) {
   std::ifstream in(TARNWICK_TESTDATA_DIR "/" + name);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line[0] != '#') lines.push_back(line);
+  std::vector<Row> rows;
+  std::string text;
+  for (int line = 1; std::getline(in, text); ++line) {
+    if (!text.empty() && text[0] != '#') rows.push_back({line, text});
   }
-  if (lines.empty()) throw std::runtime_error("no rows in " + name);
-  return lines;
+  if (rows.empty()) throw std::runtime_error("no rows in " + name);
+  return rows;
 }
 
 inline std::vector<std::string> Fields(const std::string& line) {
