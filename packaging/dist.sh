@@ -14,6 +14,9 @@ declare -A zig_targets=([x86_64-linux]=x86_64-linux-musl
   [aarch64-macos]=aarch64-macos.11.0)
 targets=(x86_64-linux aarch64-linux x86_64-macos aarch64-macos x86_64-windows)
 
+# Zig first, so a failed download stops here with npm's own error rather
+# than amid CMake's compiler checks.
+bash cmake/zig.sh >/dev/null
 rm -rf build/dist && mkdir -p build/dist
 for target in "${targets[@]}"; do
   echo "dist: $target" >&2
