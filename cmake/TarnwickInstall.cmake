@@ -18,8 +18,7 @@ endfunction()
 # each link, leaves a link to it in the binary, and installs it as
 # COMPONENT_dbgsym under lib/debug<DESTINATION made absolute>, where
 # debuggers look for it; the packages ship the binary stripped. Those builds
-# are native, so the host's objcopy reads what the compiler wrote, and the
-# same objcopy makes the same bytes. ELF only.
+# are native, so the host's objcopy reads what the compiler wrote. ELF only.
 function(tarnwick_install_debug_info target component destination)
   if(NOT TARNWICK_DEBIAN_PACKAGES OR NOT CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF")
     return()
