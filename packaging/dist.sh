@@ -7,10 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
-# The macOS versions are the oldest the executables load on: every call
-# they import exists from 10.15, and Apple silicon starts at 11.
+# The macOS version is the oldest the executables load on: Zig 0.11 carries
+# the macOS headers from 11 on, where Apple silicon starts too.
 declare -A zig_targets=([x86_64-linux]=x86_64-linux-musl
-  [aarch64-linux]=aarch64-linux-musl [x86_64-macos]=x86_64-macos.10.15
+  [aarch64-linux]=aarch64-linux-musl [x86_64-macos]=x86_64-macos.11.0
   [aarch64-macos]=aarch64-macos.11.0)
 targets=(x86_64-linux aarch64-linux x86_64-macos aarch64-macos x86_64-windows)
 
