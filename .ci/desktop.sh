@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# desktop.sh NATIVE_BINARY: the static Linux executables (Zig, musl), the
-# x86-64 one end to end and exchanging files and messages with the native
-# build, and the aarch64 one exchanging under qemu-user; both macOS builds'
-# tool and libraries linked (never run: this is Linux); then the dist workflow here
-# and in a clone elsewhere, which must give the same bytes.
+# desktop.sh NATIVE_BINARY: the dist executables (packaging/dist.sh): the
+# static Linux ones, the x86-64 one end to end and exchanging files and
+# messages with the native build, the aarch64 one under qemu-user and the
+# Windows one under wine where it is installed; the macOS builds' libraries
+# linked too and the executables' minimum version checked (never run: this
+# is Linux); then dist in a clone elsewhere, which must give the same bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 native=$(realpath "$1")
-export CMAKE_BUILD_PARALLEL_LEVEL=2
 elsewhere=$(mktemp -d) log=$(mktemp) && trap 'rm -rf "$elsewhere"* "$log"' EXIT
 timed() {
   local start=$SECONDS
@@ -15,30 +15,47 @@ timed() {
   grep -h 'agree\|passed' "$log" || true
   echo "desktop: '$*' took $((SECONDS - start)) s"
 }
-build() { cmake --preset "$1" >/dev/null && cmake --build --preset "${@}"; }
+# The oldest macOS a Mach-O file loads on: the minos of its LC_BUILD_VERSION
+# load command (0x32), after the 32-byte header whose fifth word counts the
+# commands (xnu's EXTERNAL_HEADERS/mach-o/loader.h).
+macos_minimum() {
+  local words offset=32 i
+  read -ra words < <(od -An -v -t u4 -N 65536 "$1" | tr -s ' \n' '  ')
+  for ((i = 0; i < words[4]; i++)); do
+    if [ "${words[offset / 4]}" = 50 ]; then
+      local minos=${words[offset / 4 + 3]}
+      echo "$((minos >> 16)).$((minos >> 8 & 255))" && return
+    fi
+    offset=$((offset + words[offset / 4 + 1]))
+  done
+}
 
-timed bash cmake/zig.sh
+timed bash packaging/dist.sh
+executable() { local file=(build/dist/Tarnwick-*-"$1"*) && realpath "${file[0]}"; }
 for target in x86_64-linux aarch64-linux; do
-  timed build $target --target Tarnwick
-  file build/$target/tool/Tarnwick | grep -q 'statically linked' ||
+  file "$(executable $target)" | grep -q 'statically linked' ||
     { echo "$target: not static" && exit 1; }
 done
 # tests/cli.sh leaves out the rows that need its preloaded interposer, which
 # a static executable ignores.
-timed bash tests/cli.sh build/x86_64-linux/tool/Tarnwick
-timed bash .ci/exchange.sh "$native" "$PWD/build/x86_64-linux/tool/Tarnwick"
-timed bash .ci/exchange.sh "$native" qemu-aarch64 "$PWD/build/aarch64-linux/tool/Tarnwick"
-for target in x86_64-macos aarch64-macos; do
-  timed build $target --target Tarnwick blowfish_shared md5_shared
-done
-
-timed cmake --workflow --preset dist
+timed bash tests/cli.sh "$(executable x86_64-linux)"
+timed bash .ci/exchange.sh "$native" "$(executable x86_64-linux)"
+timed bash .ci/exchange.sh "$native" qemu-aarch64 "$(executable aarch64-linux)"
 # The release executable for Windows, stripped and with no link time unlike
 # the tested one, under wine where the Windows step installed it.
-windows=("$PWD"/build/dist/Tarnwick-*-x86_64-windows.exe)
 [ ! -x /usr/lib/wine/wine64 ] || WINEDEBUG=-all WINEPREFIX=$elsewhere.wine \
-  timed bash .ci/exchange.sh "$native" /usr/lib/wine/wine64 "${windows[0]}"
+  timed bash .ci/exchange.sh "$native" /usr/lib/wine/wine64 \
+  "$(executable x86_64-windows)"
+for target in x86_64-macos aarch64-macos; do
+  timed cmake --build build/$target --target blowfish_shared md5_shared
+  wanted=$(sed -n 's/^TARNWICK_ZIG_TARGET:.*macos\.//p' \
+    build/$target/CMakeCache.txt)
+  [ "$(macos_minimum "$(executable $target)")" = "$wanted" ] ||
+    { echo "$target: does not say it needs macOS $wanted" && exit 1; }
+  echo "$target: needs macOS $wanted"
+done
+
 git clone -q . "$elsewhere"
-(cd "$elsewhere" && timed cmake --workflow --preset dist)
+(cd "$elsewhere" && timed bash packaging/dist.sh)
 diff build/dist/SHA256SUMS "$elsewhere/build/dist/SHA256SUMS" &&
   echo "dist: the same bytes from two folders:" && cat build/dist/SHA256SUMS

@@ -5,6 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2
+# Stacks are symbolized by the llvm-symbolizer of the clang that built the
+# fuzzer (llvm-14 on Debian 12), whatever is on the PATH.
+symbolizer=$(clang++ -print-prog-name=llvm-symbolizer)
+export ASAN_SYMBOLIZER_PATH=$symbolizer UBSAN_SYMBOLIZER_PATH=$symbolizer
 corpus=build/fuzz/corpus findings=build/fuzz/findings
 mkdir -p $corpus/container $findings
 grep -v '^#' testdata/container.txt | while read -r password _ file; do

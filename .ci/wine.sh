@@ -11,8 +11,10 @@ wine=$(sed -n 's/^TARNWICK_WINE:FILEPATH=//p' $cache)
 wineserver=$(sed -n 's/^TARNWICK_WINESERVER:FILEPATH=//p' $cache)
 export WINEDEBUG=-all WINEPREFIX=$PWD/build/windows/wineprefix
 
-# One wine server, its prefix made, for every run below. Its services
-# outlive wineboot, so none of them may hold a pipe of ours.
+# One wine server, its prefix made, for every run below: started afresh for
+# every test, wine takes seconds each time and may drop a test that starts
+# while the last one's server shuts down. Its services outlive wineboot, so
+# none of them may hold a pipe of ours.
 mkdir -p "$WINEPREFIX"
 "$wineserver" -p >/dev/null 2>&1 </dev/null
 "$wine" wineboot >/dev/null 2>&1 </dev/null

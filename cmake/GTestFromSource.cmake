@@ -13,10 +13,7 @@ set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 add_subdirectory(${TARNWICK_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 # Each test program lists its cases when ctest starts, under the emulator,
-# rather than at build time, so building needs no wine or qemu. .ci/wine.sh
-# keeps one wine server up for the whole run: started afresh for every test,
-# wine takes seconds each time and may drop a test that starts while the
-# last one's server shuts down.
+# rather than at build time, so building needs no wine or qemu.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 
 foreach(library gtest gtest_main)

@@ -13,15 +13,14 @@ function(tarnwick_gzip input output)
   add_custom_target(${target} ALL DEPENDS ${output})
 endfunction()
 
-# tarnwick_install_debug_info(TARGET COMPONENT DESTINATION) copies TARGET's
-# debug information into TARGET.debug after each link, leaves a link to it in
-# the binary, and installs it as COMPONENT_dbgsym under
-# lib/debug/<DESTINATION made absolute>, where debuggers look for it beside a
-# binary installed in DESTINATION, for the -dbgsym packages alone: a plain
-# install leaves it out. The packages ship the binary itself stripped
-# (CPACK_STRIP_FILES). ELF only.
+# tarnwick_install_debug_info(TARGET COMPONENT DESTINATION), for the Debian
+# packages alone, copies TARGET's debug information into TARGET.debug after
+# each link, leaves a link to it in the binary, and installs it as
+# COMPONENT_dbgsym under lib/debug<DESTINATION made absolute>, where
+# debuggers look for it; the packages ship the binary stripped. Those builds
+# are native, so the host's objcopy reads what the compiler wrote. ELF only.
 function(tarnwick_install_debug_info target component destination)
-  if(NOT CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF" OR NOT CMAKE_OBJCOPY)
+  if(NOT TARNWICK_DEBIAN_PACKAGES OR NOT CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF")
     return()
   endif()
   set(binary $<TARGET_FILE:${target}>)

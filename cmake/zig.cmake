@@ -1,7 +1,8 @@
 # Cross build with Zig's clang, libc++ and libcs for TARNWICK_ZIG_TARGET:
-# x86_64-macos, aarch64-macos (built and linked here, never run), or
-# x86_64-linux-musl, aarch64-linux-musl (static executables). cmake/zig.sh
-# installs the pinned Zig from npm on first use.
+# x86_64-macos.11.0, aarch64-macos.11.0 (built and linked here, never run;
+# the version is the oldest macOS they load on), or x86_64-linux-musl,
+# aarch64-linux-musl (static executables). cmake/zig.sh installs the pinned
+# Zig from npm on first use.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TARNWICK_ZIG_TARGET)
 string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${TARNWICK_ZIG_TARGET}")
 if(TARNWICK_ZIG_TARGET MATCHES "-macos")
@@ -16,28 +17,23 @@ if(TARNWICK_ZIG_TARGET MATCHES "-macos")
 elseif(TARNWICK_ZIG_TARGET MATCHES "-linux")
   set(CMAKE_SYSTEM_NAME Linux)
 else()
-  message(FATAL_ERROR "TARNWICK_ZIG_TARGET: x86_64-macos, aarch64-macos, "
-    "x86_64-linux-musl or aarch64-linux-musl, not '${TARNWICK_ZIG_TARGET}'")
+  message(FATAL_ERROR "TARNWICK_ZIG_TARGET: x86_64-macos.11.0, "
+    "aarch64-macos.11.0, x86_64-linux-musl or aarch64-linux-musl, "
+    "not '${TARNWICK_ZIG_TARGET}'")
 endif()
 
 execute_process(
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/zig.sh ${TARNWICK_ZIG_TARGET}
   OUTPUT_VARIABLE wrappers OUTPUT_STRIP_TRAILING_WHITESPACE
-  COMMAND_ERROR_IS_FATAL ANY)
+  RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "cmake/zig.sh could not set up Zig: its message is above")
+endif()
 set(CMAKE_C_COMPILER ${wrappers}/cc)
 set(CMAKE_CXX_COMPILER ${wrappers}/c++)
 set(CMAKE_AR ${wrappers}/ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${wrappers}/ranlib CACHE FILEPATH "")
 
-# libc++ 19 still counts std::jthread as experimental. The prefix map keeps
-# the source folder out of the binaries, so any clone builds the same bytes.
-get_filename_component(source ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
-set(CMAKE_CXX_FLAGS_INIT "-fexperimental-library -ffile-prefix-map=${source}=.")
 if(CMAKE_SYSTEM_NAME STREQUAL Linux)
   set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 endif()
-
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

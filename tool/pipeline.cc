@@ -23,18 +23,18 @@ Pipeline::Pipeline(const PipelineShape& shape, HelperFrame frame)
   }
 }
 
-// The helpers join as they go out of scope. Only the writer stops the
-// pipeline, and no chunk is being written once this thread leaves Work, so
-// the failure is final by then.
+// Only the writer stops the pipeline, and no chunk is being written once
+// this thread leaves Work, so the failure is final by then. Work returns
+// on every path, so the helpers always come back to be joined.
 const char* Pipeline::Run(ChunkStages& stages) {
-  // cppcheck-suppress unreadVariable ; its destructor joins the helpers
-  const std::vector<std::jthread> helpers = StartHelpers(stages);
+  std::vector<std::thread> helpers = StartHelpers(stages);
   Work(stages);
+  for (std::thread& helper : helpers) helper.join();
   return failure_;
 }
 
-std::vector<std::jthread> Pipeline::StartHelpers(ChunkStages& stages) {
-  std::vector<std::jthread> helpers;
+std::vector<std::thread> Pipeline::StartHelpers(ChunkStages& stages) {
+  std::vector<std::thread> helpers;
   try {
     for (unsigned i = 1; i < shape_.threads; ++i) {
       helpers.emplace_back(

@@ -74,7 +74,7 @@ class Pipeline {
   };
   using Lock = std::unique_lock<std::mutex>;
 
-  std::vector<std::jthread> StartHelpers(ChunkStages& stages);
+  std::vector<std::thread> StartHelpers(ChunkStages& stages);
   void Work(ChunkStages& stages);
   Slot& SlotOf(std::size_t index) { return slots_[index % slots_.size()]; }
   Slot* Writable();

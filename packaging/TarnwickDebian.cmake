@@ -1,10 +1,9 @@
-# `cpack` in a build folder makes the Debian packages: tarnwick (the command
-# and its manual page), libtarnwick1 (the shared libraries), tarnwick-dev
-# (headers, static archives, the CMake and pkg-config files), and
-# tarnwick-dbgsym and libtarnwick1-dbgsym with the debug information of the
-# first two, whose binaries are stripped. Packages for a distribution come
-# from the `package` preset: installed under /usr with the multiarch library
-# folder, and built with debug information and without build paths.
+# With TARNWICK_DEBIAN_PACKAGES, as the `package` preset sets it (under
+# /usr, with debug information, without build paths), `cpack` makes the
+# Debian packages: tarnwick (the command and its manual page), libtarnwick1
+# (the shared libraries), tarnwick-dev (headers, static archives, the CMake
+# and pkg-config files), and the -dbgsym packages of the first two.
+set(debian ${CMAKE_CURRENT_LIST_DIR}/debian)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarnwick)
 set(CPACK_PACKAGE_VENDOR "Tarnwick developers")
@@ -31,12 +30,12 @@ hides a file's bytes but neither their patterns nor tampering.")
 set(CPACK_DEBIAN_LIB_PACKAGE_NAME libtarnwick${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
 # CPack's own shlibs file would also list the -dbgsym packages' files.
-configure_file(cmake/debian/shlibs.in shlibs @ONLY)
+configure_file(${debian}/shlibs.in shlibs @ONLY)
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA
-  ${PROJECT_BINARY_DIR}/shlibs ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
-# Files for the packages alone are EXCLUDE_FROM_ALL: a plain install leaves
-# them out, while CPack, installing component by component, takes them.
-install(FILES cmake/debian/libtarnwick1.lintian-overrides
+  ${PROJECT_BINARY_DIR}/shlibs ${debian}/triggers)
+# Files for the packages alone are EXCLUDE_FROM_ALL: a plain install of
+# this build leaves them out, while CPack, installing by component, takes them.
+install(FILES ${debian}/libtarnwick1.lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
   RENAME ${CPACK_DEBIAN_LIB_PACKAGE_NAME} COMPONENT lib EXCLUDE_FROM_ALL)
 set(CPACK_DEBIAN_LIB_DESCRIPTION "Blowfish and MD5 libraries of Tarnwick
@@ -68,12 +67,11 @@ endforeach()
 
 # Every package carries the licence and the changelog in its own folder;
 # a plain install has no packages, so none of those folders.
-tarnwick_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog
-  ${PROJECT_BINARY_DIR}/changelog.gz)
+tarnwick_gzip(${debian}/changelog ${PROJECT_BINARY_DIR}/changelog.gz)
 foreach(component ${CPACK_COMPONENTS_ALL})
   string(TOUPPER ${component} upper)
   set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
-  install(FILES cmake/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+  install(FILES ${debian}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
     DESTINATION ${doc} COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
 
@@ -83,5 +81,5 @@ execute_process(COMMAND git log -1 --format=%ct
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
   OUTPUT_VARIABLE CPACK_TARNWICK_SOURCE_DATE_EPOCH
   OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/TarnwickCPackProject.cmake)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/TarnwickCPackProject.cmake)
 include(CPack)

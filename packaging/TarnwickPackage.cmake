@@ -4,8 +4,7 @@ include(CMakePackageConfigHelpers)
 
 set(TARNWICK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tarnwick)
 
-install(EXPORT TarnwickTargets
-  NAMESPACE Tarnwick::
+install(EXPORT TarnwickTargets NAMESPACE Tarnwick::
   DESTINATION ${TARNWICK_CMAKE_DIR})
 
 configure_package_config_file(
@@ -16,7 +15,6 @@ write_basic_package_version_file(
   ${CMAKE_CURRENT_BINARY_DIR}/TarnwickConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 
-install(FILES
-  ${CMAKE_CURRENT_BINARY_DIR}/TarnwickConfig.cmake
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/TarnwickConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/TarnwickConfigVersion.cmake
   DESTINATION ${TARNWICK_CMAKE_DIR})
