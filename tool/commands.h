@@ -3,7 +3,6 @@
 
 #include <cstddef>
 
-
 namespace tarnwick {
 
 // Record bytes enciphered per pass: memory stays flat for any file size.

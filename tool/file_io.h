@@ -34,10 +34,10 @@ class InputFile {
 };
 
 enum class PublishResult {
-  kPublished,     // the output now exists under its name, complete
-  kNameRefused,   // the name is taken (what holds it is untouched), or the
-                  // file system refuses every way of giving it
-  kFailed,        // any other failure; nothing exists under the name
+  kPublished,    // the output now exists under its name, complete
+  kNameRefused,  // the name is taken (what holds it is untouched), or the
+                 // file system refuses every way of giving it
+  kFailed,       // any other failure; nothing exists under the name
 };
 
 // An output file under construction. Its bytes appear under the final name

@@ -42,8 +42,14 @@ namespace {
 // read-only descriptor). The next way is then tried, or the step skipped.
 bool FileSystemCannot(int error) {
   switch (error) {
-    case ENOSYS: case EOPNOTSUPP: case EINVAL: case ENOTTY: case EPERM:
-    case EMLINK: case ENOLCK: case EBADF:
+    case ENOSYS:
+    case EOPNOTSUPP:
+    case EINVAL:
+    case ENOTTY:
+    case EPERM:
+    case EMLINK:
+    case ENOLCK:
+    case EBADF:
       return true;
     default:
       return error == ENOTSUP;
@@ -352,9 +358,10 @@ class PosixInputFile final : public InputFile {
   std::optional<std::uint64_t> Size() override { return watch_.size(); }
 
   bool Read(std::uint8_t* buffer, std::size_t size) override {
-    return TransferAll(size, [&](std::size_t done) {
-             return ::read(fd_.get(), buffer + done, size - done);
-           }) &&
+    return TransferAll(size,
+                       [&](std::size_t done) {
+                         return ::read(fd_.get(), buffer + done, size - done);
+                       }) &&
            watch_.Unchanged();
   }
 
@@ -385,8 +392,8 @@ PublishResult RenameOverPlaceholder(int directory, const char* temporary,
                                     const char* name) {
   return WithSignalsBlocked([&] {
     const Descriptor placeholder(RetryInterrupted([&] {
-      return ::openat(directory, name,
-                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      return ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                      0600);
     }));
     if (!placeholder.valid()) return PublishResult::kNameRefused;
     if (RetryInterrupted([&] {

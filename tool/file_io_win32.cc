@@ -153,7 +153,9 @@ std::pair<HANDLE, std::string> CreateDeleteOnCloseTemporary(
 class Win32OutputFile final : public OutputFile {
  public:
   Win32OutputFile(HANDLE handle, std::string path, std::string temporary)
-      : handle_(handle), path_(std::move(path)), temporary_(std::move(temporary)) {}
+      : handle_(handle),
+        path_(std::move(path)),
+        temporary_(std::move(temporary)) {}
 
   ~Win32OutputFile() override { Discard(); }
 
@@ -161,7 +163,8 @@ class Win32OutputFile final : public OutputFile {
   Win32OutputFile& operator=(const Win32OutputFile&) = delete;
 
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    return TransferAll(size, [&](std::size_t done, DWORD wanted, DWORD* written) {
+    return TransferAll(size, [&](std::size_t done, DWORD wanted,
+                                 DWORD* written) {
       return ::WriteFile(handle_.get(), data + done, wanted, written, nullptr);
     });
   }
@@ -193,7 +196,8 @@ class Win32OutputFile final : public OutputFile {
       return PublishResult::kFailed;
     }
     // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name.
-    if (::MoveFileExA(temporary_.c_str(), path_.c_str(), MOVEFILE_WRITE_THROUGH) == 0) {
+    if (::MoveFileExA(temporary_.c_str(), path_.c_str(),
+                      MOVEFILE_WRITE_THROUGH) == 0) {
       return NameTaken(::GetLastError()) ? PublishResult::kNameRefused
                                          : PublishResult::kFailed;
     }
@@ -213,8 +217,9 @@ std::unique_ptr<InputFile> OpenInput(const char* path) {
   // No sharing: the open fails while anyone else has the file open, and
   // keeps everyone else out until closed. Directories need backup
   // semantics to open, so they fail here.
-  const HANDLE handle = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE handle =
+      ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   auto input = std::make_unique<Win32InputFile>(handle);
   // Consoles, pipes and other devices have no size to read up to.

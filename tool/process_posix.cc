@@ -27,10 +27,17 @@ namespace {
 // SIGINFO (a terminal's Ctrl-T), which end a process on Linux.
 bool EndsByDefault(int signal) {
   switch (signal) {
-    case SIGCHLD: case SIGCONT: case SIGSTOP: case SIGTSTP: case SIGTTIN:
-    case SIGTTOU: case SIGURG: case SIGWINCH:
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGSTOP:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGURG:
+    case SIGWINCH:
 #ifdef __APPLE__
-    case SIGIO: case SIGINFO:
+    case SIGIO:
+    case SIGINFO:
 #endif
       return false;
     default:
