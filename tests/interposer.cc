@@ -48,15 +48,20 @@
 namespace {
 
 #define NEXT(call) reinterpret_cast<decltype(&call)>(dlsym(RTLD_NEXT, #call))
+// A file's call, interrupted or failed as steered, or made.
+#define STEERED(call, ...) \
+  Interrupted() || Failing(#call) ? -1 : NEXT(call)(__VA_ARGS__)
+
+// The setting TARNWICK_`name`, or null.
+const char* Env(const char* name) {
+  char full[32] = "TARNWICK_";
+  return getenv(strncat(full, name, 20));
+}
 
 // Files only: a file may be descriptor 0 where standard input is closed.
 bool Interrupted(int fd = 3) {
   static thread_local bool interrupt = false;
-  if (fd < 3 || !getenv("TARNWICK_SHORT") || !(interrupt = !interrupt)) {
-    return false;
-  }
-  errno = EINTR;
-  return true;
+  return fd > 2 && Env("SHORT") && (interrupt = !interrupt) && (errno = EINTR);
 }
 
 // The error number that the C library names `name`.
@@ -69,16 +74,16 @@ int ErrorNumber(const char* name) {
 }
 
 bool Failing(const char* call) {
-  const char* fail = getenv("TARNWICK_FAIL");
-  const size_t length = strlen(call);
-  if (!fail || strncmp(fail, call, length) != 0) return false;
-  if (fail[length] != '\0' && fail[length] != ':') return false;
-  errno = fail[length] ? ErrorNumber(fail + length + 1) : EIO;
-  return true;
+  const char* fail = Env("FAIL");
+  const size_t n = strlen(call);
+  if (!fail || strncmp(fail, call, n) || (fail[n] && fail[n] != ':')) {
+    return false;
+  }
+  return errno = fail[n] ? ErrorNumber(fail + n + 1) : EIO;
 }
 
 bool Refused(const char* what) {
-  const char* refused = getenv("TARNWICK_REFUSE");
+  const char* refused = Env("REFUSE");
   return refused && strstr(refused, what);
 }
 
@@ -93,10 +98,10 @@ bool Listed(const char* prefix) {
 }
 
 int Synced(const char* call, int (*next)(int), int fd) {
-  if (const char* name = getenv("TARNWICK_PROBE")) {
+  if (const char* name = Env("PROBE")) {
     printf("%s %s %s\n", call, Listed(name) ? "with" : "without", name);
   }
-  if (getenv("TARNWICK_STOP") && unsetenv("TARNWICK_STOP") == 0) raise(SIGSTOP);
+  if (Env("STOP") && unsetenv("TARNWICK_STOP") == 0) raise(SIGSTOP);
   return Interrupted() || Failing(call) ? -1 : next(fd);
 }
 
@@ -106,7 +111,7 @@ int Mode(int flags, va_list args) {
 }
 
 off_t Setting(const char* name) {
-  const char* value = getenv(name);
+  const char* value = Env(name);
   return value ? atoll(value) : INT64_MAX;
 }
 
@@ -118,7 +123,7 @@ off_t Offset(int fd) { return fd > 2 ? lseek(fd, 0, SEEK_CUR) : -1; }
 ssize_t Allowed(int fd, size_t size, const char* error) {
   const off_t at = Offset(fd);
   if (at < 0) return size;
-  if (getenv("TARNWICK_SHORT")) size = std::min<size_t>(size, 4093);
+  if (Env("SHORT")) size = std::min<size_t>(size, 4093);
   return off_t(size) > Setting(error) - at ? (errno = EIO, -1) : ssize_t(size);
 }
 
@@ -136,20 +141,16 @@ int Writer(int fd) {
   return NEXT(open)(self, O_WRONLY | O_NONBLOCK);
 }
 
-void BreakLease(int fd) {
-  const int writer = Writer(fd);
-  if (writer >= 0) NEXT(close)(writer);
-}
+void BreakLease(int fd) { NEXT(close)(Writer(fd)); }
 
 // Flips the first byte and puts the times back, as a writer within the
 // clock's tick would leave them.
 void Rewrite(int fd) {
   const int writer = Writer(fd);
   struct stat status;
-  unsigned char first;
+  char first;
   if (NEXT(fstat)(fd, &status) == 0 && pread(fd, &first, 1, 0) == 1) {
-    first ^= 1;
-    (void)!pwrite(writer, &first, 1, 0);
+    (void)!pwrite(writer, &(first ^= 1), 1, 0);
     const timespec times[] = {status.st_atim, status.st_mtim};
     futimens(writer, times);
   }
@@ -175,7 +176,7 @@ int openat(int at, const char* path, int flags, ...) {
     return -1;
   }
   const int fd = NEXT(openat)(at, path, flags, mode);
-  const char* signal = getenv("TARNWICK_SIGNAL");
+  const char* signal = Env("SIGNAL");
   if (fd >= 0 && flags & O_EXCL && signal) kill(getpid(), atoi(signal));
   return fd;
 }
@@ -204,27 +205,23 @@ int renameat2(int from_at, const char* from, int to_at, const char* to,
   if (flags & RENAME_NOREPLACE && Refused("renames")) {
     return errno = EINVAL, -1;
   }
-  return Interrupted() || Failing("renameat2")
-             ? -1
-             : NEXT(renameat2)(from_at, from, to_at, to, flags);
+  return STEERED(renameat2, from_at, from, to_at, to, flags);
 }
 int renameat(int from_at, const char* from, int to_at,
              const char* to) noexcept {
-  return Interrupted() || Failing("renameat")
-             ? -1
-             : NEXT(renameat)(from_at, from, to_at, to);
+  return STEERED(renameat, from_at, from, to_at, to);
 }
 int unlinkat(int at, const char* path, int flags) noexcept {
-  return Interrupted() ? -1 : NEXT(unlinkat)(at, path, flags);
+  return STEERED(unlinkat, at, path, flags);
 }
 int flock(int fd, int operation) noexcept {
-  return Interrupted() || Failing("flock") ? -1 : NEXT(flock)(fd, operation);
+  return STEERED(flock, fd, operation);
 }
 int fstat(int fd, struct stat* status) {
   const int result = NEXT(fstat)(fd, status);
   if (fd < 3) return result;
-  if (getenv("TARNWICK_SIZE")) status->st_size = Setting("TARNWICK_SIZE");
-  const char* changed = getenv("TARNWICK_CHANGED");
+  if (Env("SIZE")) status->st_size = Setting("SIZE");
+  const char* changed = Env("CHANGED");
   if (changed && Offset(fd) > 0) {
     ++*(!strcmp(changed, "size") ? &status->st_size : &status->st_mtim.tv_nsec);
   }
@@ -241,24 +238,21 @@ int fcntl(int fd, int command, ...) {
   va_start(args, command);
   void* argument = va_arg(args, void*);
   va_end(args);
-  if (command == F_SETLEASE && Refused("lease")) {
-    return errno = EACCES, -1;
-  }
+  const bool lease = command == F_SETLEASE;
+  if (lease && Refused("lease")) return errno = EACCES, -1;
   const int result = NEXT(fcntl)(fd, command, argument);
-  if (command == F_SETLEASE && result == 0 && Setting("TARNWICK_BREAK") < 0) {
-    BreakLease(fd);
-  }
+  if (lease && result == 0 && Setting("BREAK") < 0) BreakLease(fd);
   return result;
 }
 int fcntl64(int, int, ...) __attribute__((alias("fcntl")));
 ssize_t read(int fd, void* buffer, size_t size) {
-  if (Reaches(fd, size, "TARNWICK_BREAK")) BreakLease(fd);
-  if (Reaches(fd, size, "TARNWICK_REWRITE")) Rewrite(fd);
-  const ssize_t n = Allowed(fd, size, "TARNWICK_READ_ERROR");
+  if (Reaches(fd, size, "BREAK")) BreakLease(fd);
+  if (Reaches(fd, size, "REWRITE")) Rewrite(fd);
+  const ssize_t n = Allowed(fd, size, "READ_ERROR");
   return Interrupted(fd) || n < 0 ? -1 : NEXT(read)(fd, buffer, n);
 }
 ssize_t write(int fd, const void* buffer, size_t size) {
-  const ssize_t n = Allowed(fd, size, "TARNWICK_WRITE_ERROR");
+  const ssize_t n = Allowed(fd, size, "WRITE_ERROR");
   return Interrupted(fd) || n < 0 ? -1 : NEXT(write)(fd, buffer, n);
 }
 }
