@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "tests/test_util.h"
@@ -11,21 +11,18 @@ namespace {
 
 using namespace tarnwick::testing;  // NOLINT(google-build-using-namespace)
 
-// The digest of `message` absorbed in pieces cut at `cuts`; the context is
-// left all zero.
-Bytes Digest(const Bytes& message, std::initializer_list<std::size_t> cuts) {
+// The digest of `message` absorbed in three pieces, cut at `a` and `b`; the
+// context is left all zero.
+Bytes Digest(const Bytes& message, std::size_t a, std::size_t b) {
   MD5_CTX context;
   MD5Init(&context);
-  std::size_t from = 0;
-  for (const std::size_t to : cuts) {
-    MD5Update(&context, message.data() + from, to - from);
-    from = to;
-  }
-  MD5Update(&context, message.data() + from, message.size() - from);
+  MD5Update(&context, message.data(), a);
+  MD5Update(&context, message.data() + a, b - a);
+  MD5Update(&context, message.data() + b, message.size() - b);
   Bytes digest(16);
   MD5Final(digest.data(), &context);
-  const auto* raw = reinterpret_cast<const std::uint8_t*>(&context);
-  EXPECT_TRUE(std::all_of(raw, raw + sizeof context, [](int b) { return !b; }));
+  const MD5_CTX zero{};
+  EXPECT_EQ(std::memcmp(&context, &zero, sizeof context), 0);
   return digest;
 }
 
@@ -37,7 +34,7 @@ TEST(Md5Test, VectorsInAnyPiecesAndAsPasswords) {
       const Bytes expected = FromHex(line.substr(0, 32));
       const Bytes message(line.begin() + 34, line.end() - 1);
       for (std::size_t cut = 0; cut <= message.size(); ++cut) {
-        ASSERT_EQ(Digest(message, {cut / 2, cut}), expected) << line << cut;
+        ASSERT_EQ(Digest(message, cut / 2, cut), expected) << line << cut;
       }
       Bytes key(16);
       HashPassword(std::string(message.begin(), message.end()).c_str(),
@@ -51,9 +48,10 @@ TEST(Md5Test, VectorsInAnyPiecesAndAsPasswords) {
 // from the low word, or taken from one update's length in bytes.
 TEST(Md5Test, HugeMessagesCountTheirBitsInTwoWords) {
   const Bytes zeros(std::size_t{1} << 29);
-  const Bytes expected = FromHex("aa559b4e3523a6c931f08f4df52d58f2");
-  EXPECT_EQ(Digest(zeros, {}), expected);
-  EXPECT_EQ(Digest(zeros, {zeros.size() / 2}), expected);
+  for (const std::size_t cut : {0, 1 << 28}) {
+    EXPECT_EQ(Digest(zeros, cut, cut),
+              FromHex("aa559b4e3523a6c931f08f4df52d58f2"));
+  }
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 # tests/interposer.cc, also to force the file layer's fallbacks.
 # Usage: tests/cli.sh TARNWICK
 set -uo pipefail
-given=$(realpath "$1")
+given=$(realpath "$1") && rows=$(realpath "${0%/*}/../testdata/cli.txt")
 work=$(mktemp -d) && trap 'rm -rf "$work" "$work".*' EXIT && cd "$work" ||
   exit 1
 # Copies that the unprivileged runs can reach wherever the checkout is (in
@@ -60,25 +60,17 @@ stopped() {
   result="$? $(cat "$work.out")"
 }
 
-usage='[USAGE] Tarnwick -e/d password input-file-path output-file-path\n'
-usage+='        (-e:encode / -d:decode)\n'
 head -c 4194309 /dev/urandom >plain
 mkfifo fifo && mkdir dir && ln -s plain link && ln -s nowhere dangling
-for args in "" "-e pw plain out extra"; do check 1 "$usage" $args; done
-for option in -x -e1 ""; do
-  check 1 'Invalid option.\n' "$option" pw plain out
-done
-# A FIFO is refused unopened, which would release a writer blocked on it.
+# The arguments refused, rows of testdata/cli.txt, with a writer blocked on
+# the FIFO meanwhile.
 { : >fifo && : >"$work.released"; } &
 sleep 0.2
-for input in missing fifo dir /dev/null; do
-  check 1 'Input file open failed.\n' -d pw $input out
-done
+while IFS=';' read -r status message args; do
+  eval "check $status \"\$message\" $args"
+done < <(grep -v '^#' "$rows")
 [ ! -e "$work.released" ] || fail "the FIFO's writer was released"
 : <>fifo
-for output in plain dangling dir/missing/out '' dir/; do
-  check 1 'Output file open failed.\n' -e pw plain "$output"
-done
 # A closed pipe loses the message, not the status.
 { sleep 0.3 && env --default-signal=PIPE "$bin" -e pw missing out; } | true
 [ "${PIPESTATUS[0]}" = 1 ] || fail "a closed pipe changed the status"
@@ -103,7 +95,7 @@ if [ -n "$steered" ]; then
   via=() && [ "$(id -u)" != 0 ] ||
     { via=(setpriv --reuid=65534 --regid=65534 --clear-groups) &&
       chmod 777 .; }
-  mkdir -m 777 from && hidden=$([ -n "$fallback" ] && echo 1 || echo 0)
+  mkdir -m 777 from && hidden=$((${#fallback} > 0))
   steer=TARNWICK_FAIL=linkat:ENOENT stopped '
     grep -qa secret-pw /proc/$pid/cmdline && fail "the password shows"
     grep -Eq "core file size +0 +0 " /proc/$pid/limits || fail "a core"

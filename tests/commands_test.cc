@@ -33,32 +33,27 @@ std::set<std::string> Listing(const char* directory = ".") {
   return names;
 }
 
-// A record enciphered behind the marker by hand, as any writer could, under
-// the digest of "password".
-Bytes Enciphered(Bytes record) {
+// plain:N (N bytes), framed:N (the same framed with zero padding),
+// hex:HEX (the file itself) or record:HEX: records are enciphered behind
+// the marker by hand, as any writer could, under the digest of "password".
+Bytes Input(const std::string& input) {
+  const std::string kind = input.substr(0, input.find(':'));
+  const std::string value = input.substr(input.find(':') + 1);
+  if (kind == "hex") return FromHex(value);
+  Bytes record = FromHex(kind == "record" ? value : "-");
+  if (kind != "record") {
+    const Bytes data = testing::RandomBytes(std::stoul(value), 1);
+    if (kind == "plain") return data;
+    for (int i = 0; i < 4; ++i) record.push_back(data.size() >> (8 * i));
+    record.insert(record.end(), data.begin(), data.end());
+    record.resize((record.size() + 7) / 8 * 8, 0);
+  }
   const Bytes key = FromHex("5f4dcc3b5aa765d61d8327deb882cf99");
   CBlowFish cipher;
   cipher.Initialize(key.data(), 16);
   cipher.Encode(record.data(), record.data(), record.size());
   record.insert(record.begin(), {0x0D, 0x0A});
   return record;
-}
-
-// plain:N (N bytes), framed:N (the same encrypted under "password" by
-// hand, with zero padding), hex:HEX (the file itself) or record:HEX (a
-// record enciphered by hand).
-Bytes Input(const std::string& input) {
-  const std::string kind = input.substr(0, input.find(':'));
-  const std::string value = input.substr(input.find(':') + 1);
-  if (kind == "hex") return FromHex(value);
-  if (kind == "record") return Enciphered(FromHex(value));
-  Bytes data = testing::RandomBytes(std::stoul(value), 1);
-  if (kind == "plain") return data;
-  Bytes record(4);
-  for (int i = 0; i < 4; ++i) record[i] = data.size() >> (8 * i);
-  record.insert(record.end(), data.begin(), data.end());
-  record.resize((record.size() + 7) / 8 * 8, 0);
-  return Enciphered(record);
 }
 
 // Rows of testdata/commands.txt: OP INPUT [FAULT...] => MESSAGE, or
@@ -89,8 +84,7 @@ TEST_P(RowTest, PrintsItsMessageOrWritesItsOutput) {
   const bool succeeds = expected.find(':') != std::string::npos;
   if (fields[1] != "none") {
     const Bytes input = Input(fields[1]);
-    std::ofstream("in").write(reinterpret_cast<const char*>(input.data()),
-                              static_cast<std::streamsize>(input.size()));
+    std::ofstream("in") << std::string(input.begin(), input.end());
   }
   std::vector<std::string> settings;
   std::string password = "password";
@@ -117,9 +111,8 @@ TEST_P(RowTest, PrintsItsMessageOrWritesItsOutput) {
     unsetenv(setting.substr(0, setting.find('=')).c_str());
   }
   EXPECT_EQ(Listing("/proc/self/fd").size(), descriptors);
-  EXPECT_EQ(std::pair(status, printed), succeeds
-                                            ? std::pair(0, std::string())
-                                            : std::pair(1, expected + "\n"));
+  EXPECT_EQ(status, succeeds ? 0 : 1);
+  EXPECT_EQ(printed, succeeds ? "" : expected + "\n");
   if (succeeds) {
     std::ifstream out("out");
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(out), {}), Input(expected));

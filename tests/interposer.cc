@@ -36,7 +36,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -79,7 +78,8 @@ bool Failing(const char* call) {
   if (!fail || strncmp(fail, call, n) || (fail[n] && fail[n] != ':')) {
     return false;
   }
-  return errno = fail[n] ? ErrorNumber(fail + n + 1) : EIO;
+  errno = fail[n] ? ErrorNumber(fail + n + 1) : EIO;
+  return true;
 }
 
 bool Refused(const char* what) {
@@ -118,20 +118,19 @@ off_t Setting(const char* name) {
 // A file's offset, or -1 for standard streams and what has none.
 off_t Offset(int fd) { return fd > 2 ? lseek(fd, 0, SEEK_CUR) : -1; }
 
-// The bytes a read or write of `size` at the file's offset may move, or -1
-// when it is to fail.
-ssize_t Allowed(int fd, size_t size, const char* error) {
-  const off_t at = Offset(fd);
-  if (at < 0) return size;
-  if (Env("SHORT")) size = std::min<size_t>(size, 4093);
-  return off_t(size) > Setting(error) - at ? (errno = EIO, -1) : ssize_t(size);
-}
-
-// Whether a read of `size` at the file's offset reaches the offset in
-// `setting`.
+// Whether a read or write of `size` at the file's offset reaches the
+// offset in `setting`.
 bool Reaches(int fd, size_t size, const char* setting) {
   const off_t at = Offset(fd);
   return at >= 0 && at + off_t(size) > Setting(setting);
+}
+
+// The bytes a read or write of `size` at the file's offset may move, or -1
+// when it is to fail.
+ssize_t Allowed(int fd, size_t size, const char* error) {
+  if (Offset(fd) < 0) return size;
+  if (Env("SHORT") && size > 4093) size = 4093;
+  return Reaches(fd, size, error) ? (errno = EIO, -1) : ssize_t(size);
 }
 
 // The file of `fd` opened anew for writing, without waiting, or -1.
