@@ -15,11 +15,11 @@
 
 namespace {
 
-using namespace tarnwick::testing;  // NOLINT(google-build-using-namespace)
+using namespace tarnwick::testing;
 
 CBlowFish Keyed(const Bytes& key) {
   CBlowFish cipher;
-  cipher.Initialize(key.data(), static_cast<std::int32_t>(key.size()));
+  cipher.Initialize(key.data(), std::int32_t(key.size()));
   return cipher;
 }
 
@@ -95,7 +95,8 @@ TEST(BlowfishTest, TablesAreLockedWipedAndFreed) {
     // NOLINTNEXTLINE(bugprone-use-after-move)
     EXPECT_THROW(cipher.Initialize(key.data(), 56), std::bad_alloc);
     cipher.Initialize(key.data(), 56);
-    Bytes block(8), other(8);  // the keys compared through a block
+    // The keys compared through a block.
+    Bytes block(8), other(8);
     cipher.Encode(block.data(), block.data(), 8);
     moved.Encode(other.data(), other.data(), 8);
     EXPECT_EQ(block, other);
@@ -134,12 +135,12 @@ TEST(BlowfishTest, KernelsMatchTheReferenceInPlaceAndApart) {
 void* operator new[](std::size_t size, std::align_val_t alignment) {
   if (tables_until_failure-- == 0) throw std::bad_alloc();
   ++live_tables;
-  return std::aligned_alloc(static_cast<std::size_t>(alignment), size);
+  return std::aligned_alloc(std::size_t(alignment), size);
 }
 void operator delete[](void* block, std::align_val_t page) noexcept {
   const auto* bytes = static_cast<const std::uint8_t*>(block);
-  unwiped_bytes += std::count_if(bytes, bytes + static_cast<int>(page),
-                                 [](std::uint8_t b) { return b != 0; });
+  unwiped_bytes +=
+      std::count_if(bytes, bytes + int(page), [](int b) { return b != 0; });
   --live_tables;
   std::free(block);
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace tarnwick::testing;  // NOLINT(google-build-using-namespace)
+using namespace tarnwick::testing;
 
 // The digest of `message` absorbed in three pieces, cut at `a` and `b`; the
 // context is left all zero.

@@ -21,8 +21,7 @@
 namespace tarnwick {
 namespace {
 
-using testing::Bytes;
-using testing::FromHex;
+using namespace testing;
 namespace fs = std::filesystem;
 
 std::set<std::string> Listing(const char* directory = ".") {
@@ -42,7 +41,7 @@ Bytes Input(const std::string& input) {
   if (kind == "hex") return FromHex(value);
   Bytes record = FromHex(kind == "record" ? value : "-");
   if (kind != "record") {
-    const Bytes data = testing::RandomBytes(std::stoul(value), 1);
+    const Bytes data = RandomBytes(std::stoul(value), 1);
     if (kind == "plain") return data;
     for (int i = 0; i < 4; ++i) record.push_back(data.size() >> (8 * i));
     record.insert(record.end(), data.begin(), data.end());
@@ -63,23 +62,21 @@ Bytes Input(const std::string& input) {
 // which only Linux's extras make. A run leaves no descriptor open and
 // nothing new but its output, and prints nothing or exactly its message. On
 // one thread and on three alike, each in a scratch folder of its own.
-class RowTest
-    : public ::testing::TestWithParam<std::tuple<testing::Row, unsigned>> {
+class RowTest : public ::testing::TestWithParam<std::tuple<Row, unsigned>> {
  protected:
   void SetUp() override {
     fs::current_path(fs::temp_directory_path());
     fs::current_path(mkdtemp(std::string("tarnwick.XXXXXX").data()));
   }
   void TearDown() override {
-    const fs::path scratch = fs::current_path();
-    fs::current_path("..");
-    fs::remove_all(scratch);
+    fs::remove_all(fs::current_path());
+    fs::current_path(fs::temp_directory_path());
   }
 };
 
 TEST_P(RowTest, PrintsItsMessageOrWritesItsOutput) {
   const auto& [row, threads] = GetParam();
-  const auto fields = testing::Fields(row.text.substr(0, row.text.find("=>")));
+  const auto fields = Fields(row.text.substr(0, row.text.find("=>")));
   const std::string expected = row.text.substr(row.text.find("=>") + 3);
   const bool succeeds = expected.find(':') != std::string::npos;
   if (fields[1] != "none") {
@@ -123,7 +120,7 @@ TEST_P(RowTest, PrintsItsMessageOrWritesItsOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, RowTest,
-    ::testing::Combine(::testing::ValuesIn(testing::DataLines("commands.txt")),
+    ::testing::Combine(::testing::ValuesIn(DataLines("commands.txt")),
                        ::testing::Values(1u, 3u)));
 
 // Each temporary takes a new name, and a creation that fails forgets its

@@ -9,10 +9,10 @@
 // On files (descriptors above 2):
 //   TARNWICK_FAIL=CALL[:ERROR]  flock, linkat (of a descriptor), link (a
 //                               linkat by name), renameat2, renameat,
-//                               openat (of a directory to read), create
-//                               (openat with O_EXCL), fdatasync, fsync or
-//                               close fails, with EIO or the error named,
-//                               as EEXIST
+//                               unlinkat, openat (of a directory to
+//                               read), create (openat with O_EXCL),
+//                               fdatasync, fsync or close fails, with EIO
+//                               or the error named, as EEXIST
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size or mtime changed
@@ -67,7 +67,7 @@ bool Interrupted(int fd = 3) {
 int ErrorNumber(const char* name) {
   for (int number = 1; number < 4096; ++number) {
     const char* known = strerrorname_np(number);
-    if (known && strcmp(known, name) == 0) return number;
+    if (known && !strcmp(known, name)) return number;
   }
   abort();  // a misspelt name
 }
@@ -82,16 +82,17 @@ bool Failing(const char* call) {
   return true;
 }
 
-bool Refused(const char* what) {
+// Whether the file system is to lack `what`, failing with `error`.
+bool Refused(const char* what, int error) {
   const char* refused = Env("REFUSE");
-  return refused && strstr(refused, what);
+  return refused && strstr(refused, what) && (errno = error);
 }
 
 bool Listed(const char* prefix) {
   DIR* folder = opendir(".");
   bool listed = false;
   while (const dirent* entry = readdir(folder)) {
-    listed |= strncmp(entry->d_name, prefix, strlen(prefix)) == 0;
+    listed |= !strncmp(entry->d_name, prefix, strlen(prefix));
   }
   closedir(folder);
   return listed;
@@ -164,8 +165,8 @@ int openat(int at, const char* path, int flags, ...) {
   va_start(args, flags);
   const int mode = Mode(flags, args);
   va_end(args);
-  if ((flags & O_TMPFILE) == O_TMPFILE && Refused("tmpfile")) {
-    return errno = EOPNOTSUPP, -1;
+  if ((flags & O_TMPFILE) == O_TMPFILE && Refused("tmpfile", EOPNOTSUPP)) {
+    return -1;
   }
   // O_TMPFILE holds O_DIRECTORY's bit: a directory opened to read has no
   // other of these.
@@ -175,8 +176,9 @@ int openat(int at, const char* path, int flags, ...) {
     return -1;
   }
   const int fd = NEXT(openat)(at, path, flags, mode);
-  const char* signal = Env("SIGNAL");
-  if (fd >= 0 && flags & O_EXCL && signal) kill(getpid(), atoi(signal));
+  if (fd >= 0 && flags & O_EXCL && Env("SIGNAL")) {
+    kill(getpid(), int(Setting("SIGNAL")));
+  }
   return fd;
 }
 int open(const char* path, int flags, ...) {
@@ -192,7 +194,7 @@ int openat64(int, const char*, int, ...) __attribute__((alias("openat")));
 
 int linkat(int from_at, const char* from, int to_at, const char* to,
            int flags) noexcept {
-  if (Refused("links")) return errno = EPERM, -1;
+  if (Refused("links", EPERM)) return -1;
   if (Interrupted() || (flags & AT_EMPTY_PATH && Failing("linkat")) ||
       (flags == 0 && Failing("link"))) {
     return -1;
@@ -201,9 +203,7 @@ int linkat(int from_at, const char* from, int to_at, const char* to,
 }
 int renameat2(int from_at, const char* from, int to_at, const char* to,
               unsigned flags) noexcept {
-  if (flags & RENAME_NOREPLACE && Refused("renames")) {
-    return errno = EINVAL, -1;
-  }
+  if (flags & RENAME_NOREPLACE && Refused("renames", EINVAL)) return -1;
   return STEERED(renameat2, from_at, from, to_at, to, flags);
 }
 int renameat(int from_at, const char* from, int to_at,
@@ -238,7 +238,7 @@ int fcntl(int fd, int command, ...) {
   void* argument = va_arg(args, void*);
   va_end(args);
   const bool lease = command == F_SETLEASE;
-  if (lease && Refused("lease")) return errno = EACCES, -1;
+  if (lease && Refused("lease", EACCES)) return -1;
   const int result = NEXT(fcntl)(fd, command, argument);
   if (lease && result == 0 && Setting("BREAK") < 0) BreakLease(fd);
   return result;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <ostream>
 #include <random>
 #include <sstream>
@@ -47,9 +48,7 @@ inline std::vector<Row> DataLines(const std::string& name) {
 
 inline std::vector<std::string> Fields(const std::string& line) {
   std::istringstream in(line);
-  std::vector<std::string> fields;
-  for (std::string field; in >> field;) fields.push_back(field);
-  return fields;
+  return {std::istream_iterator<std::string>(in), {}};
 }
 
 // The same bytes for the same seed, so a failure replays.
