@@ -41,7 +41,7 @@ Bytes Input(const std::string& input) {
   if (kind == "hex") return FromHex(value);
   Bytes record = FromHex(kind == "record" ? value : "-");
   if (kind != "record") {
-    const Bytes data = RandomBytes(std::stoul(value), 1);
+    Bytes data = RandomBytes(std::stoul(value), 1);
     if (kind == "plain") return data;
     for (int i = 0; i < 4; ++i) record.push_back(data.size() >> (8 * i));
     record.insert(record.end(), data.begin(), data.end());
