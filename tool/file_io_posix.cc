@@ -20,6 +20,7 @@
 #include <sys/event.h>
 #endif
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -91,11 +92,18 @@ void GiveLeaseBack(int /*fd*/) {}
 // reports a truncation only as a change of attributes, so any such change
 // counts there.
 #if defined(__linux__)
+// The name through which /proc reaches the file open as `fd`, whatever its
+// own name is by now.
+std::array<char, 32> ProcName(int fd) {
+  std::array<char, 32> name{};
+  (void)std::snprintf(name.data(), name.size(), "/proc/self/fd/%d", fd);
+  return name;
+}
+
 int WatchWrites(int fd) {
-  char self[32];
-  (void)std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  const std::array<char, 32> self = ProcName(fd);
   const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (watch >= 0 && ::inotify_add_watch(watch, self, IN_MODIFY) < 0) {
+  if (watch >= 0 && ::inotify_add_watch(watch, self.data(), IN_MODIFY) < 0) {
     (void)::close(watch);
     return -1;
   }
@@ -195,10 +203,10 @@ bool LinkUnnamed(int fd, int directory, const char* name) {
     return true;
   }
   if (errno == EEXIST) return false;
-  char self[32];
-  (void)std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  const std::array<char, 32> self = ProcName(fd);
   return RetryInterrupted([&] {
-           return ::linkat(AT_FDCWD, self, directory, name, AT_SYMLINK_FOLLOW);
+           return ::linkat(AT_FDCWD, self.data(), directory, name,
+                           AT_SYMLINK_FOLLOW);
          }) == 0;
 }
 
