@@ -36,6 +36,13 @@ for tool in cc c++ ar ranlib; do
   # the shared cache, and once more for stripped links; every link strips,
   # CMake's own checks too, so one build of them serves all.
   target=() && case $tool in cc | c++) target=(-target "$1" -s) ;; esac
+  # Zig's clang turns outline atomics on for aarch64 Linux only where it
+  # finds a GCC for that target (Debian's cross compiler), so the bytes would
+  # depend on the machine; asked for by name, they are on everywhere, and
+  # the executable picks the LSE instructions at run time where they exist.
+  case $tool-$1 in
+    c*-aarch64-linux*) target+=(-mcpu=generic+outline_atomics) ;;
+  esac
   printf '#!/bin/sh\nZIG_GLOBAL_CACHE_DIR=${ZIG_GLOBAL_CACHE_DIR:-%s} exec %s %s %s "$@"\n' \
     "$cache/global" "$home/zig" "$tool" "${target[*]}" >"$wrappers/.$tool.$$"
   chmod +x "$wrappers/.$tool.$$"
