@@ -11,8 +11,9 @@
 //                               linkat by name), renameat2, renameat,
 //                               unlinkat, openat (of a directory to
 //                               read), create (openat with O_EXCL),
-//                               fdatasync, fsync or close fails, with EIO
-//                               or the error named, as EEXIST
+//                               fdatasync, fsync, close or
+//                               inotify_add_watch fails, with EIO or the
+//                               error named, as EEXIST
 //   TARNWICK_SIZE=N             fstat states N bytes
 //   TARNWICK_CHANGED=FIELD      fstat of a file read from already states its
 //                               size or mtime changed
@@ -33,6 +34,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -215,6 +217,10 @@ int unlinkat(int at, const char* path, int flags) noexcept {
 }
 int flock(int fd, int operation) noexcept {
   return STEERED(flock, fd, operation);
+}
+int inotify_add_watch(int fd, const char* path, uint32_t mask) noexcept {
+  return Failing("inotify_add_watch") ? -1
+                                      : NEXT(inotify_add_watch)(fd, path, mask);
 }
 int fstat(int fd, struct stat* status) {
   const int result = NEXT(fstat)(fd, status);
