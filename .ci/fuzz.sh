@@ -11,8 +11,11 @@ symbolizer=$(clang++ -print-prog-name=llvm-symbolizer)
 export ASAN_SYMBOLIZER_PATH=$symbolizer UBSAN_SYMBOLIZER_PATH=$symbolizer
 corpus=build/fuzz/corpus findings=build/fuzz/findings
 mkdir -p $corpus/container $findings
+# Each seed is the password's length, the password and the file, in bytes;
+# the hex is spelt out by printf, which a minimal system has (xxd it lacks).
 grep -v '^#' testdata/container.txt | while read -r password _ file; do
   [ "$password" = - ] && password=''
-  printf "\\x$(printf %02x $((${#password} / 2)))" | cat - <(xxd -r -p <<<"$password$file") >$corpus/container/$file
+  hex=$(printf %02x $((${#password} / 2)))$password$file
+  printf '%b' "$(sed 's/../\\x&/g' <<<"$hex")" >$corpus/container/$file
 done
 build/fuzz/fuzz/container_fuzzer -max_total_time="${1:-60}" -artifact_prefix=$findings/ $corpus/container
