@@ -2,8 +2,9 @@
 # dist.sh: each desktop's release executable, built in build/TARGET by the
 # `zig` preset (Linux, macOS) or the `release` preset with MinGW-w64
 # (Windows), copied into build/dist under a name that carries the version
-# and the target, with a SHA256SUMS beside them. Every build configures
-# afresh, so no folder left by an older toolchain leaks into the bytes.
+# and the target, with a SHA256SUMS beside them. Every build starts from an
+# empty folder: ninja would keep objects that an older wrapper compiled, as
+# the compiler's command line names the wrapper, not the flags inside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
@@ -20,13 +21,13 @@ bash cmake/zig.sh >/dev/null
 rm -rf build/dist && mkdir -p build/dist
 for target in "${targets[@]}"; do
   echo "dist: $target" >&2
-  suffix=
+  suffix= && rm -rf "build/$target"
   if [ "$target" = x86_64-windows ]; then
     suffix=.exe
-    cmake --preset release --fresh -B "build/$target" \
+    cmake --preset release -B "build/$target" \
       --toolchain "$PWD/cmake/mingw-w64-x86_64.cmake" >/dev/null
   else
-    cmake --preset zig --fresh -B "build/$target" \
+    cmake --preset zig -B "build/$target" \
       -DTARNWICK_ZIG_TARGET="${zig_targets[$target]}" >/dev/null
   fi
   cmake --build "build/$target" --target Tarnwick
